@@ -1,0 +1,28 @@
+# Host build: unit tests of the logic against the test double, under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+target_compile_options(updater_logic PRIVATE ${SANITIZERS})
+target_link_options(updater_logic PUBLIC ${SANITIZERS})
+
+add_library(platform_double STATIC platform/testdouble/test_double.cpp)
+target_include_directories(platform_double PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(platform_double PRIVATE ${PROJECT_WARNINGS} ${SANITIZERS})
+target_link_options(platform_double PUBLIC ${SANITIZERS})
+
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_library(test_support STATIC tests/unit/support/test_support.cpp)
+target_compile_options(test_support PRIVATE ${PROJECT_WARNINGS} ${SANITIZERS})
+target_link_libraries(test_support PUBLIC updater_logic platform_double GTest::gtest)
+
+# One test program per file of tests/unit, so that each module's tests build on their own.
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*_test.cpp)
+foreach(source ${UNIT_TEST_SOURCES})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_compile_options(${name} PRIVATE ${PROJECT_WARNINGS} ${SANITIZERS})
+    target_link_libraries(${name} PRIVATE test_support GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+endforeach()
