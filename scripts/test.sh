@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs every test from a clean clone: installs what is missing, builds the Windows program, then
+# runs the unit tests (host build, AddressSanitizer and UndefinedBehaviorSanitizer), the checks of
+# the built .exe and the end-to-end scenarios under Wine, all through CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+# The 64-bit build of the same sources runs the end-to-end scenarios where 32-bit Wine cannot start.
+cmake --preset win64 >/dev/null
+cmake --build --preset win64
+
+cmake --preset host >/dev/null
+cmake --build --preset host -j2
+ctest --preset host -j2
