@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include "settings/info_tokens.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -59,6 +61,13 @@ int FindSettingSlot(const char* name) {
     return 0;
 }
 
+int FindKeySlot(const char* key) {
+    for (int slot = 0; slot < kSettingSlotCount; ++slot) {
+        if (EqualsIgnoringAsciiCase(key, kSettingKeyNames[slot])) return slot;
+    }
+    return -1;
+}
+
 void ResolveSettingSlots() {
     g_slotReg = FindSettingSlot("reg");
     g_slotMutex = FindSettingSlot("mutex");
@@ -82,115 +91,33 @@ void ResetSettings() {
     g_slotHighVersion = g_slotCopyNumber = g_slotCurrentUser = 0;
 }
 
-namespace {
-
-// The file's bytes as a text-mode stream gives them, read in raw mode so that every build reads
-// the same file the same way: a carriage return right before a line feed is dropped, and byte
-// 0x1A ends the file.
-class TextModeReader {
-public:
-    explicit TextModeReader(std::FILE* file) : file_(file) {}
-
-    // The next byte, or -1 at the end.
-    int Next() {
-        const int c = NextRaw();
-        if (c != '\r') return c;
-        const int following = NextRaw();
-        if (following == '\n') return '\n';
-        pending_ = following;
-        return c;
-    }
-
-private:
-    static constexpr int kNone = -2;
-
-    int NextRaw() {
-        if (pending_ != kNone) {
-            const int c = pending_;
-            pending_ = kNone;
-            return c;
-        }
-        if (ended_) return -1;
-        if (position_ == length_) {
-            position_ = 0;
-            length_ = std::fread(buffer_, 1, sizeof buffer_, file_);
-            if (length_ == 0) {
-                ended_ = true;
-                return -1;
-            }
-        }
-        const unsigned char c = buffer_[position_++];
-        if (c == 0x1A) {
-            ended_ = true;
-            return -1;
-        }
-        return c;
-    }
-
-    std::FILE* file_;
-    unsigned char buffer_[16 * 1024];
-    std::size_t position_ = 0;
-    std::size_t length_ = 0;
-    int pending_ = kNone;
-    bool ended_ = false;
-};
-
-bool IsSettingWhitespace(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
-
-// Reads one token into token (kMaxTokenLength + 1 bytes, zero-terminated); false at the end of
-// the file. The whitespace byte that ends a token is consumed with it, which changes nothing:
-// every read starts by skipping whitespace. A token longer than kMaxTokenLength is not taken:
-// its first kMaxTokenLength + 1 bytes are consumed and an empty token stands in their place.
-bool ReadToken(TextModeReader& reader, char* token) {
-    int c;
-    do {
-        c = reader.Next();
-    } while (c >= 0 && IsSettingWhitespace(c));
-    if (c < 0) return false;
-    std::size_t length = 0;
-    for (;;) {
-        if (length == kMaxTokenLength) {
-            token[0] = '\0';
-            return true;
-        }
-        token[length++] = static_cast<char>(c);
-        c = reader.Next();
-        if (c < 0 || IsSettingWhitespace(c)) break;
-    }
-    token[length] = '\0';
-    return true;
-}
-
-}  // namespace
-
 int ReadInfoFile() {
+    // Opened in raw mode: the reader applies the text-mode rules itself, the same in every build.
     std::FILE* file = std::fopen("info.txt", "rb");
     if (file == nullptr) return 0;
+    ReadInfoFrom(file);
+    std::fclose(file);
+    return 1;
+}
+
+void ReadInfoFrom(std::FILE* file) {
     for (int slot = 0; slot < kSettingSlotCount; ++slot) {
         std::memset(g_settingValues[slot], 0, kSettingFieldSize);
         g_settingPresent[slot] = 0;
     }
-    TextModeReader reader(file);
-    char key[kMaxTokenLength + 1];
-    char value[kMaxTokenLength + 1];
-    while (ReadToken(reader, key)) {
-        if (key[0] == '/' && key[1] == '/') continue;  // only this one token is a comment
-        if (!ReadToken(reader, value)) break;         // a key without a value is dropped
-        int slot = -1;
-        for (int i = 0; i < kSettingSlotCount; ++i) {
-            if (EqualsIgnoringAsciiCase(key, kSettingKeyNames[i])) {
-                slot = i;
-                break;
-            }
-        }
+    InfoTokenReader reader(file);
+    InfoToken key;
+    InfoToken value;
+    while (reader.Read(&key)) {
+        if (IsCommentToken(key)) continue;  // only this one token is a comment
+        if (!reader.Read(&value)) break;    // a key without a value is dropped
+        const int slot = FindKeySlot(key.text);
         if (slot < 0) continue;
-        std::size_t length = std::strlen(value);
+        std::size_t length = std::strlen(value.text);
         if (length > kMaxSettingValueLength) length = kMaxSettingValueLength;
-        std::memcpy(g_settingValues[slot], value, length);
+        std::memcpy(g_settingValues[slot], value.text, length);
         g_settingValues[slot][length] = '\0';
         g_settingValues[slot][length + 1] = '\0';
         g_settingPresent[slot] = 1;
     }
-    std::fclose(file);
-    return 1;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr int kSettingSlotCount = 16;
 constexpr std::size_t kSettingFieldSize = 256;
@@ -31,10 +32,14 @@ extern int g_slotCurrentUser;
 
 // The slot (1 to 15) whose key name equals name, ASCII case folded; 0 when none does.
 int FindSettingSlot(const char* name);
+// The slot (0 to 15, "dummy" included) that a key read from info.txt sets; -1 for none.
+int FindKeySlot(const char* key);
 void ResolveSettingSlots();
 // Reads "info.txt" of the working directory into the table. 1 = read, 0 = it cannot be opened
 // (the table is then left as it was).
 int ReadInfoFile();
+// Fills the table from an open file (raw mode), as ReadInfoFile does after opening it.
+void ReadInfoFrom(std::FILE* file);
 
 inline bool IsSettingPresent(int slot) { return g_settingPresent[slot] != 0; }
 inline const char* SettingValue(int slot) { return g_settingValues[slot]; }
