@@ -13,6 +13,9 @@ cmake --build --preset win32
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
 
+# Every fuzz target for a short while; scripts/fuzz.sh 600 runs them long.
+bash scripts/fuzz.sh 10
+
 cmake --preset host >/dev/null
 cmake --build --preset host -j2
 ctest --preset host -j2
