@@ -13,6 +13,8 @@ cmake --build --preset win32
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
 
+bash scripts/lint.sh
+
 # Every fuzz target for a short while; scripts/fuzz.sh 600 runs them long.
 bash scripts/fuzz.sh 10
 

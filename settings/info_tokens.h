@@ -33,7 +33,7 @@ private:
     int NextRaw();
 
     std::FILE* file_;
-    unsigned char buffer_[16 * 1024];
+    unsigned char buffer_[16 * 1024] = {};
     std::size_t position_ = 0;
     std::size_t length_ = 0;
     int pending_ = kNone;
