@@ -26,3 +26,8 @@ foreach(source ${UNIT_TEST_SOURCES})
     target_link_libraries(${name} PRIVATE test_support GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endforeach()
+
+# The publisher's preflight tool, as a Linux program, and its tests.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
+    add_subdirectory(tools/preflight)
+endif()

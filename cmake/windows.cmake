@@ -25,3 +25,8 @@ target_link_options(update PRIVATE -static -static-libgcc -static-libstdc++ -fst
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/CMakeLists.txt)
     add_subdirectory(tests/e2e/driver)
 endif()
+
+# The publisher's preflight tool, as a Windows console program.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
+    add_subdirectory(tools/preflight)
+endif()
