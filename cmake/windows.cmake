@@ -30,3 +30,6 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
     add_subdirectory(tools/preflight)
 endif()
+
+# Reference programs for the benchmarks.
+add_subdirectory(bench)
