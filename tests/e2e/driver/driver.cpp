@@ -1,0 +1,506 @@
+// The end-to-end driver: sets up the registry, files and mutexes a scenario asks for, starts
+// update.exe in its working directory, finds every window of that process, records message
+// boxes and the progress window in a trace, answers the boxes as planned, and reports the exit
+// code. Every wait has a deadline: a run that hangs is recorded, killed and fails.
+//
+// Usage: e2e_driver <scenario file> <trace file>
+// Exit code: 0 the updater ended (whatever its exit code), 2 bad scenario or set-up, 3 timeout.
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+#include "trace.h"
+
+namespace {
+
+// Ids of the updater's progress window (dialog template 9) and of a message box's text.
+constexpr int kTickBar = 1001;
+constexpr int kOverallBar = 1002;
+constexpr int kStatusLabel = 1003;
+constexpr int kBoxText = 0xFFFF;
+constexpr UINT kProgressGetPos = WM_USER + 8;  // PBM_GETPOS
+constexpr DWORD kPollMs = 15;
+// While the updater copies it pumps no messages, so a read that needs its thread may time out;
+// while a message box is up its modal loop answers at once.
+constexpr UINT kPollSendTimeoutMs = 30;
+constexpr UINT kBoxSendTimeoutMs = 2000;
+constexpr size_t kMaxText = 8192;
+
+constexpr int kExitDone = 0;
+constexpr int kExitSetUp = 2;
+constexpr int kExitTimeout = 3;
+
+Trace g_trace;
+DWORD g_startTick = 0;
+
+int64_t Elapsed() { return static_cast<int64_t>(GetTickCount() - g_startTick); }
+
+std::string AnsiOf(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr, nullptr);
+    return bytes;
+}
+
+void WriteError(const std::string& what, DWORD code) {
+    Event event("error");
+    event.Add("what", what).Add("code", static_cast<int64_t>(code));
+    g_trace.Write(event);
+}
+
+// The window's text as the updater's ANSI bytes, through WM_GETTEXT (GetWindowText does not
+// ask another process's controls). false when the updater did not answer in time.
+bool ReadText(HWND window, UINT timeoutMs, std::string* bytes) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &length)) return false;
+    std::vector<char> buffer(length + 1 < kMaxText ? length + 1 : kMaxText, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, timeoutMs, &copied)) {
+        return false;
+    }
+    bytes->assign(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+    return true;
+}
+
+// ---- Windows of the updater ----
+
+struct Search {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM data) {
+    Search* search = reinterpret_cast<Search*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (pid == search->pid && std::string(className) == "#32770") search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> DialogsOf(DWORD pid) {
+    Search search{pid, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool IsProgressWindow(HWND dialog) { return GetDlgItem(dialog, kStatusLabel) != nullptr; }
+
+struct ProgressSample {
+    bool present = false;
+    bool visible = false;
+    bool readable = false;  // label and bars were read (the updater answered in time)
+    std::string label;
+    int64_t tick = -1;
+    int64_t overall = -1;
+    RECT rect{};
+};
+
+bool ReadBar(HWND dialog, int id, UINT timeoutMs, int64_t* position) {
+    DWORD_PTR value = 0;
+    if (!SendMessageTimeoutA(GetDlgItem(dialog, id), kProgressGetPos, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &value)) {
+        return false;
+    }
+    *position = static_cast<int64_t>(value);
+    return true;
+}
+
+ProgressSample SampleProgress(HWND dialog, UINT timeoutMs) {
+    ProgressSample sample;
+    if (dialog == nullptr) return sample;
+    sample.present = true;
+    sample.visible = IsWindowVisible(dialog) != FALSE;
+    GetWindowRect(dialog, &sample.rect);
+    std::string bytes;
+    sample.readable = ReadText(GetDlgItem(dialog, kStatusLabel), timeoutMs, &bytes) &&
+                      ReadBar(dialog, kTickBar, timeoutMs, &sample.tick) &&
+                      ReadBar(dialog, kOverallBar, timeoutMs, &sample.overall);
+    if (sample.readable) sample.label = Cp932ToUtf8(bytes);
+    return sample;
+}
+
+bool SameWindowState(const ProgressSample& a, const ProgressSample& b) {
+    return a.present == b.present && a.visible == b.visible && EqualRect(&a.rect, &b.rect);
+}
+
+void WriteProgress(const ProgressSample& sample, const std::string& at) {
+    Event event("progress");
+    event.Add("at", at).Add("t", Elapsed()).Add("present", sample.present);
+    if (sample.present) {
+        event.Add("visible", sample.visible)
+            .AddRaw("rect", "[" + std::to_string(sample.rect.left) + "," + std::to_string(sample.rect.top) + "," +
+                                std::to_string(sample.rect.right) + "," + std::to_string(sample.rect.bottom) + "]")
+            .Add("readable", sample.readable);
+        if (sample.readable) event.Add("label", sample.label).Add("tick", sample.tick).Add("overall", sample.overall);
+    }
+    g_trace.Write(event);
+}
+
+HWND FindProgress(const std::vector<HWND>& dialogs) {
+    for (HWND dialog : dialogs) {
+        if (IsProgressWindow(dialog)) return dialog;
+    }
+    return nullptr;
+}
+
+// ---- Message boxes ----
+
+struct IconSearch {
+    bool found = false;
+};
+
+BOOL CALLBACK FindIcon(HWND child, LPARAM data) {
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiA(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
+        DWORD_PTR icon = 0;
+        if (SendMessageTimeoutA(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kBoxSendTimeoutMs, &icon) && icon != 0) {
+            reinterpret_cast<IconSearch*>(data)->found = true;
+        }
+    }
+    return TRUE;
+}
+
+struct Button {
+    int id;
+    const char* name;
+};
+const Button kButtons[] = {{IDOK, "OK"}, {IDCANCEL, "CANCEL"}, {IDYES, "YES"}, {IDNO, "NO"}};
+
+bool HasButton(HWND box, int id) {
+    HWND button = GetDlgItem(box, id);
+    return button != nullptr && IsWindowVisible(button);
+}
+
+void RecordBox(HWND box, int number) {
+    std::string caption;
+    std::string text;
+    const bool captionRead = ReadText(box, kBoxSendTimeoutMs, &caption);
+    HWND textControl = GetDlgItem(box, kBoxText);
+    const bool textRead = textControl != nullptr && ReadText(textControl, kBoxSendTimeoutMs, &text);
+    std::string buttons = "[";
+    for (const Button& button : kButtons) {
+        if (!HasButton(box, button.id)) continue;
+        if (buttons.size() > 1) buttons += ",";
+        buttons += JsonString(button.name);
+    }
+    buttons += "]";
+    IconSearch icon;
+    EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&icon));
+
+    Event event("box");
+    event.Add("n", static_cast<int64_t>(number))
+        .Add("t", Elapsed())
+        .Add("caption", Cp932ToUtf8(caption))
+        .Add("text", Cp932ToUtf8(text))
+        .AddRaw("buttons", buttons)
+        .Add("icon", icon.found);
+    if (!captionRead || !textRead) event.Add("read_failed", true);
+    g_trace.Write(event);
+}
+
+void ProbeMutex(const std::wstring& name) {
+    Event event("mutex_probe");
+    event.Add("name", WideToUtf8(name)).Add("t", Elapsed());
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+    event.Add("exists", mutex != nullptr);
+    if (mutex != nullptr) {
+        const DWORD wait = WaitForSingleObject(mutex, 0);
+        const bool taken = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        event.Add("free", taken).Add("abandoned", wait == WAIT_ABANDONED);
+        if (taken) ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    g_trace.Write(event);
+}
+
+// Presses a button as a click does: WM_COMMAND with the id, BN_CLICKED and the button's handle.
+void PressButton(HWND box, int id) {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
+
+void Answer(HWND box, const std::string& answer, bool planned) {
+    Event event("answer");
+    event.Add("answer", answer).Add("planned", planned).Add("t", Elapsed());
+    if (answer == "OK" || answer == "CANCEL" || answer == "YES" || answer == "NO") {
+        const int id = answer == "OK" ? IDOK : answer == "CANCEL" ? IDCANCEL : answer == "YES" ? IDYES : IDNO;
+        event.Add("via", "WM_COMMAND").Add("button_present", HasButton(box, id));
+        PressButton(box, id);
+    } else if (answer == "ESC") {
+        event.Add("via", "WM_COMMAND IDCANCEL (as the dialog manager sends for Esc)");
+        PressButton(box, IDCANCEL);
+    } else if (answer == "ESCKEY") {
+        event.Add("via", "WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the box");
+        PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(box, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+    } else {
+        event.Add("via", "WM_CLOSE");
+        PostMessageA(box, WM_CLOSE, 0, 0);
+    }
+    g_trace.Write(event);
+}
+
+// The answer to a box that the scenario did not plan: the first button a player could press.
+std::string DefaultAnswer(HWND box) {
+    if (HasButton(box, IDOK)) return "OK";
+    if (HasButton(box, IDNO)) return "NO";
+    if (HasButton(box, IDCANCEL)) return "CANCEL";
+    return "CLOSE";
+}
+
+// ---- Set-up and clean-up ----
+
+struct CreatedKey {
+    HKEY root;
+    std::wstring path;  // the outermost key this driver created; deleted with all below it
+};
+
+struct Resources {
+    std::vector<CreatedKey> keys;
+    std::vector<HANDLE> mutexes;
+    std::vector<HANDLE> files;
+
+    void ReleaseFiles() {
+        for (HANDLE file : files) CloseHandle(file);
+        files.clear();
+    }
+    ~Resources() {
+        ReleaseFiles();
+        for (HANDLE mutex : mutexes) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        }
+        for (const CreatedKey& key : keys) RegDeleteTreeW(key.root, key.path.c_str());
+    }
+};
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool SetUpRegistry(const RegistrySetup& setup, Resources* resources) {
+    HKEY root = setup.hive == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    // Remember the outermost component that does not exist yet, to remove exactly what we add.
+    std::wstring::size_type at = 0;
+    for (;;) {
+        const std::wstring::size_type slash = setup.subkey.find(L'\\', at);
+        const std::wstring prefix = setup.subkey.substr(0, slash);
+        if (!KeyExists(root, prefix)) {
+            resources->keys.push_back(CreatedKey{root, prefix});
+            break;
+        }
+        if (slash == std::wstring::npos) break;
+        at = slash + 1;
+    }
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(root, setup.subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS && setup.hasValue) {
+        const DWORD bytes = static_cast<DWORD>((setup.data.size() + 1) * sizeof(wchar_t));
+        status = RegSetValueExW(key, L"installdirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(setup.data.c_str()),
+                                bytes);
+    }
+    if (key != nullptr) RegCloseKey(key);
+    Event event("registry");
+    event.Add("hive", setup.hive).Add("subkey", WideToUtf8(setup.subkey)).Add("status", static_cast<int64_t>(status));
+    if (setup.hasValue) {
+        event.Add("data", WideToUtf8(setup.data)).Add("ansi_bytes", static_cast<int64_t>(AnsiOf(setup.data).size()));
+    }
+    g_trace.Write(event);
+    return status == ERROR_SUCCESS;
+}
+
+bool SetUp(const Scenario& scenario, Resources* resources) {
+    for (const RegistrySetup& setup : scenario.registry) {
+        if (!SetUpRegistry(setup, resources)) return false;
+    }
+    for (const std::wstring& name : scenario.heldMutexes) {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
+        const DWORD error = GetLastError();
+        if (mutex == nullptr || error == ERROR_ALREADY_EXISTS) {
+            WriteError("cannot create the mutex " + WideToUtf8(name), error);
+            if (mutex != nullptr) CloseHandle(mutex);
+            return false;
+        }
+        resources->mutexes.push_back(mutex);
+    }
+    for (const AttributeSetup& setup : scenario.attributes) {
+        const DWORD attributes = setup.attributes != 0 ? setup.attributes : FILE_ATTRIBUTE_NORMAL;
+        if (!SetFileAttributesW(setup.path.c_str(), attributes)) {
+            WriteError("cannot set the attributes of " + WideToUtf8(setup.path), GetLastError());
+            return false;
+        }
+    }
+    for (const std::wstring& path : scenario.heldFiles) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            WriteError("cannot hold " + WideToUtf8(path), GetLastError());
+            return false;
+        }
+        resources->files.push_back(file);
+    }
+    for (const std::wstring& path : scenario.shortPaths) {
+        char shortForm[1024] = {};
+        const DWORD length = GetShortPathNameA(AnsiOf(path).c_str(), shortForm, sizeof shortForm);
+        Event event("short_path");
+        event.Add("path", WideToUtf8(path))
+            .Add("short", Cp932ToUtf8(length != 0 && length < sizeof shortForm ? shortForm : ""));
+        g_trace.Write(event);
+    }
+    return true;
+}
+
+void ReportAttributesAfter(const Scenario& scenario) {
+    for (const std::wstring& path : scenario.attributesAfter) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        Event event("attributes");
+        event.Add("path", WideToUtf8(path)).Add("exists", attributes != INVALID_FILE_ATTRIBUTES);
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            event.Add("readonly", (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+                .Add("hidden", (attributes & FILE_ATTRIBUTE_HIDDEN) != 0)
+                .Add("system", (attributes & FILE_ATTRIBUTE_SYSTEM) != 0)
+                .Add("value", static_cast<int64_t>(attributes));
+        }
+        g_trace.Write(event);
+    }
+}
+
+void WriteStart(const Scenario& scenario) {
+    HDC screen = GetDC(nullptr);
+    const int width = GetDeviceCaps(screen, HORZRES);
+    const int height = GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(nullptr, screen);
+    Event event("start");
+    event.Add("acp", static_cast<int64_t>(GetACP()))
+        .Add("driver_bits", static_cast<int64_t>(sizeof(void*) * 8))
+        .AddRaw("screen", "[" + std::to_string(width) + "," + std::to_string(height) + "]")
+        .AddRaw("metrics", "[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                               std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]")
+        .Add("updater", WideToUtf8(scenario.updater))
+        .Add("workdir", WideToUtf8(scenario.workdir))
+        // A code page 932 text made by this process and read back, proving the round trip.
+        .Add("cp932_check", Cp932ToUtf8("\x8a\x6d\x94\x46"));
+    g_trace.Write(event);
+}
+
+// Runs the updater to its end or to the deadline. Returns the driver's exit code.
+int Play(const Scenario& scenario, Resources* resources) {
+    std::wstring commandLine = L"\"" + scenario.updater + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(scenario.updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        scenario.workdir.c_str(), &startup, &process)) {
+        WriteError("cannot start the updater", GetLastError());
+        return kExitSetUp;
+    }
+    CloseHandle(process.hThread);
+    g_startTick = GetTickCount();
+    {
+        Event event("started");
+        event.Add("pid", static_cast<int64_t>(process.dwProcessId));
+        g_trace.Write(event);
+    }
+
+    std::set<HWND> seen;
+    size_t nextPlan = 0;
+    int boxes = 0;
+    ProgressSample last;
+    for (;;) {
+        if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) break;
+        const std::vector<HWND> dialogs = DialogsOf(process.dwProcessId);
+        if (static_cast<DWORD>(Elapsed()) > scenario.timeoutMs) {
+            Event event("timeout");
+            event.Add("t", Elapsed()).Add("windows", static_cast<int64_t>(dialogs.size()));
+            g_trace.Write(event);
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, 5000);
+            CloseHandle(process.hProcess);
+            return kExitTimeout;
+        }
+
+        HWND progress = FindProgress(dialogs);
+        ProgressSample now = SampleProgress(progress, kPollSendTimeoutMs);
+        const bool textsChanged =
+            now.readable && (!last.readable || now.label != last.label || now.tick != last.tick ||
+                             now.overall != last.overall);
+        if (!SameWindowState(now, last) || textsChanged) {
+            WriteProgress(now, "change");
+            if (now.readable || !SameWindowState(now, last)) last = now;
+        }
+
+        for (HWND box : dialogs) {
+            if (box == progress || seen.count(box) != 0 || !IsWindowVisible(box)) continue;
+            seen.insert(box);
+            ++boxes;
+            RecordBox(box, boxes);
+            WriteProgress(SampleProgress(FindProgress(DialogsOf(process.dwProcessId)), kBoxSendTimeoutMs),
+                          "box " + std::to_string(boxes));
+            if (nextPlan < scenario.boxes.size()) {
+                const BoxPlan& plan = scenario.boxes[nextPlan++];
+                if (plan.releaseFiles) {
+                    resources->ReleaseFiles();
+                    Event event("files_released");
+                    g_trace.Write(event);
+                }
+                for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);
+                Answer(box, plan.answer, true);
+            } else {
+                Answer(box, DefaultAnswer(box), false);
+            }
+        }
+    }
+
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    Event event("exit");
+    event.Add("t", Elapsed())
+        .Add("code", static_cast<int64_t>(static_cast<int32_t>(code)))
+        .Add("unsigned", static_cast<int64_t>(code))
+        .Add("boxes", static_cast<int64_t>(boxes))
+        .Add("unanswered_plans", static_cast<int64_t>(scenario.boxes.size() - nextPlan));
+    g_trace.Write(event);
+    return kExitDone;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: e2e_driver <scenario file> <trace file>\n");
+        return kExitSetUp;
+    }
+    if (!g_trace.Open(argv[2])) {
+        std::fprintf(stderr, "cannot write the trace file\n");
+        return kExitSetUp;
+    }
+    Scenario scenario;
+    std::string error;
+    if (!LoadScenario(argv[1], &scenario, &error)) {
+        WriteError("scenario: " + error, 0);
+        return kExitSetUp;
+    }
+    WriteStart(scenario);
+    int result = kExitSetUp;
+    {
+        Resources resources;
+        if (SetUp(scenario, &resources)) result = Play(scenario, &resources);
+        if (result == kExitDone) ReportAttributesAfter(scenario);
+    }
+    Event event("end");
+    event.Add("driver_exit", static_cast<int64_t>(result));
+    g_trace.Write(event);
+    return result;
+}

@@ -1,0 +1,58 @@
+// A scenario file: UTF-8 text, one instruction a line, fields separated by tabs (so that paths
+// and registry keys may hold spaces). Lines starting with '#' and empty lines are ignored.
+//
+//   updater      <path of update.exe>
+//   workdir      <working directory of the updater>
+//   timeout_ms   <deadline for the whole run, default 20000>
+//   reg          <HKCU|HKLM> <subkey> [<data of "installdirectory">]   (no data: the key alone)
+//   hold_mutex   <name>          created and owned before the updater starts
+//   attrib       <path> <letters R H S, or N for none>   set before the updater starts
+//   hold_file    <path>          opened without sharing before the updater starts
+//   short_path   <path>          records GetShortPathNameA of the path
+//   attrib_after <path>          records the attributes of the path after the updater ended
+//   box          <answer> [<action>...]   the plan for the next message box, in order
+//
+// Answers: OK, CANCEL, YES, NO (the button's WM_COMMAND), ESC (WM_COMMAND IDCANCEL, what the
+// dialog manager sends for the Esc key), ESCKEY (WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the
+// box, so its own dialog handling turns it into IDCANCEL), CLOSE (WM_CLOSE, the title bar's X).
+// Actions, run before the answer: release_files (closes every held file), probe_mutex=<name>
+// (records whether the mutex exists and can be taken at once; taken means released again).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RegistrySetup {
+    std::string hive;  // "HKCU" or "HKLM"
+    std::wstring subkey;
+    bool hasValue = false;
+    std::wstring data;
+};
+
+struct AttributeSetup {
+    std::wstring path;
+    uint32_t attributes = 0;
+};
+
+struct BoxPlan {
+    std::string answer;
+    bool releaseFiles = false;
+    std::vector<std::wstring> probeMutexes;
+};
+
+struct Scenario {
+    std::wstring updater;
+    std::wstring workdir;
+    uint32_t timeoutMs = 20000;
+    std::vector<RegistrySetup> registry;
+    std::vector<std::wstring> heldMutexes;
+    std::vector<AttributeSetup> attributes;
+    std::vector<std::wstring> heldFiles;
+    std::vector<std::wstring> shortPaths;
+    std::vector<std::wstring> attributesAfter;
+    std::vector<BoxPlan> boxes;
+};
+
+// false with a reason in *error (UTF-8) when the file cannot be read or a line is malformed.
+bool LoadScenario(const std::wstring& path, Scenario* scenario, std::string* error);
