@@ -27,6 +27,14 @@ foreach(source ${UNIT_TEST_SOURCES})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endforeach()
 
+# Checks of the built Windows program (PE headers, imports, manifest, dialog template). The test
+# builds the 32-bit program itself, into the folder named here.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(UPDATER_WIN32_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/win32 CACHE PATH "Where the built-file checks build the 32-bit program")
+add_test(NAME exe_checks COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${UPDATER_WIN32_BUILD_DIR}
+    -DPYTHON=${Python3_EXECUTABLE} -P ${CMAKE_SOURCE_DIR}/tests/exe/run_checks.cmake)
+set_tests_properties(exe_checks PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
+
 # The publisher's preflight tool, as a Linux program, and its tests.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
     add_subdirectory(tools/preflight)

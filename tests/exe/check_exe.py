@@ -22,6 +22,7 @@ SECTION_EXECUTE = 0x20000000
 SECTION_WRITE = 0x80000000
 DIRECTORY_IMPORT = 1
 DIRECTORY_RESOURCE = 2
+DIRECTORY_BASERELOC = 5
 DIRECTORY_DELAY_IMPORT = 13
 RT_DIALOG = 5
 RT_MANIFEST = 24
@@ -286,6 +287,12 @@ def run_checks(image, arch):
           "DllCharacteristics 0x%04X" % image.dll_characteristics)
     check("DllCharacteristics has NX_COMPAT", image.dll_characteristics & NX_COMPAT,
           "DllCharacteristics 0x%04X" % image.dll_characteristics)
+    # DYNAMIC_BASE moves nothing without base relocations to apply.
+    check("base relocations present (ASLR effective)", image.directory(DIRECTORY_BASERELOC)[1] > 0,
+          "relocation directory %r" % (image.directory(DIRECTORY_BASERELOC),))
+    # The stack protector's failure handler is linked in only when some function is protected.
+    check("stack protector compiled in", b"stack smashing detected" in image.data,
+          "no stack protector failure handler in the file")
     wx = [s[0] for s in image.sections if s[5] & SECTION_EXECUTE and s[5] & SECTION_WRITE]
     check("no section both writable and executable", not wx, "sections %s" % wx)
 
