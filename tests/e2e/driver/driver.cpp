@@ -242,6 +242,8 @@ void Answer(HWND box, const std::string& answer, bool planned) {
         event.Add("via", "WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the box");
         PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(box, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+    } else if (answer == "NONE") {
+        event.Add("via", "none: the box stays up");
     } else {
         event.Add("via", "WM_CLOSE");
         PostMessageA(box, WM_CLOSE, 0, 0);
@@ -455,6 +457,14 @@ int Play(const Scenario& scenario, Resources* resources) {
                     g_trace.Write(event);
                 }
                 for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);
+                // Bounded by the run's deadline: past it the next pass records the timeout.
+                while (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                       static_cast<DWORD>(Elapsed()) <= scenario.timeoutMs) {
+                    Sleep(kPollMs);
+                }
+                if (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                    continue;
+                }
                 Answer(box, plan.answer, true);
             } else {
                 Answer(box, DefaultAnswer(box), false);

@@ -35,7 +35,7 @@ bool ParseAttributes(const std::string& letters, uint32_t* attributes) {
 }
 
 bool IsAnswer(const std::string& answer) {
-    static const char* const kAnswers[] = {"OK", "CANCEL", "YES", "NO", "ESC", "ESCKEY", "CLOSE"};
+    static const char* const kAnswers[] = {"OK", "CANCEL", "YES", "NO", "ESC", "ESCKEY", "CLOSE", "NONE"};
     for (const char* known : kAnswers) {
         if (answer == known) return true;
     }
@@ -82,6 +82,8 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
                 plan.releaseFiles = true;
             } else if (f[i].rfind("probe_mutex=", 0) == 0) {
                 plan.probeMutexes.push_back(Utf8ToWide(f[i].substr(12)));
+            } else if (f[i].rfind("wait_for=", 0) == 0) {
+                plan.waitFor = Utf8ToWide(f[i].substr(9));
             } else {
                 *error = "unknown box action: " + f[i];
                 return false;

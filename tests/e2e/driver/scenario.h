@@ -14,9 +14,11 @@
 //
 // Answers: OK, CANCEL, YES, NO (the button's WM_COMMAND), ESC (WM_COMMAND IDCANCEL, what the
 // dialog manager sends for the Esc key), ESCKEY (WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the
-// box, so its own dialog handling turns it into IDCANCEL), CLOSE (WM_CLOSE, the title bar's X).
+// box, so its own dialog handling turns it into IDCANCEL), CLOSE (WM_CLOSE, the title bar's X),
+// NONE (leave the box up: the run then ends at the deadline, killed).
 // Actions, run before the answer: release_files (closes every held file), probe_mutex=<name>
-// (records whether the mutex exists and can be taken at once; taken means released again).
+// (records whether the mutex exists and can be taken at once; taken means released again),
+// wait_for=<path> (answers only once that file exists, e.g. after a screenshot of the box).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +41,7 @@ struct BoxPlan {
     std::string answer;
     bool releaseFiles = false;
     std::vector<std::wstring> probeMutexes;
+    std::wstring waitFor;
 };
 
 struct Scenario {
