@@ -111,19 +111,22 @@ class WineSession:
                       timeout=120)
         self.wineboot_seconds = time.monotonic() - started
 
-    def run_wine(self, args, timeout, log_path=None):
-        """Runs a Windows program; output goes to a file, never a pipe (Wine's desktop process
+    def spawn_wine(self, args, log_path=None):
+        """Starts a Windows program; output goes to a file, never a pipe (Wine's desktop process
         inherits it and outlives the program)."""
         log_path = log_path or (self.root / "wine.log")
         with open(log_path, "ab") as log_file:
-            process = subprocess.Popen([self.loader] + [str(a) for a in args], env=self.env(),
-                                       stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file)
-            try:
-                return process.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-                raise
+            return subprocess.Popen([self.loader] + [str(a) for a in args], env=self.env(),
+                                    stdin=subprocess.DEVNULL, stdout=log_file, stderr=log_file)
+
+    def run_wine(self, args, timeout, log_path=None):
+        process = self.spawn_wine(args, log_path)
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
 
     def stop(self):
         if self.prefix.exists():
@@ -172,10 +175,14 @@ def read_trace(path):
     return events
 
 
+def driver_command(build_dir, scenario_path, trace_path):
+    return [Path(build_dir) / "tests" / "e2e" / "driver" / "e2e_driver.exe", wine_path(scenario_path),
+            wine_path(trace_path)]
+
+
 def run_driver(session, build_dir, scenario_path, trace_path, timeout_ms):
     """Runs the driver; returns (driver exit code, events). The driver keeps its own deadline;
     this one only guards against the driver itself hanging."""
-    code = session.run_wine([build_dir / "tests" / "e2e" / "driver" / "e2e_driver.exe",
-                             wine_path(scenario_path), wine_path(trace_path)],
+    code = session.run_wine(driver_command(build_dir, scenario_path, trace_path),
                             timeout=timeout_ms / 1000 + 60, log_path=Path(trace_path).with_suffix(".log"))
     return code, read_trace(trace_path)

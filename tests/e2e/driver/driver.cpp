@@ -457,6 +457,9 @@ int Play(const Scenario& scenario, Resources* resources) {
                     g_trace.Write(event);
                 }
                 for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);
+                if (plan.move) {
+                    SetWindowPos(box, nullptr, plan.moveX, plan.moveY, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                }
                 // Bounded by the run's deadline: past it the next pass records the timeout.
                 while (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES &&
                        static_cast<DWORD>(Elapsed()) <= scenario.timeoutMs) {

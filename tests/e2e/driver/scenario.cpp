@@ -82,6 +82,10 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
                 plan.releaseFiles = true;
             } else if (f[i].rfind("probe_mutex=", 0) == 0) {
                 plan.probeMutexes.push_back(Utf8ToWide(f[i].substr(12)));
+            } else if (f[i].rfind("move_to=", 0) == 0 && f[i].find(',') != std::string::npos) {
+                plan.move = true;
+                plan.moveX = std::atoi(f[i].c_str() + 8);
+                plan.moveY = std::atoi(f[i].c_str() + f[i].find(',') + 1);
             } else if (f[i].rfind("wait_for=", 0) == 0) {
                 plan.waitFor = Utf8ToWide(f[i].substr(9));
             } else {

@@ -18,7 +18,8 @@
 // NONE (leave the box up: the run then ends at the deadline, killed).
 // Actions, run before the answer: release_files (closes every held file), probe_mutex=<name>
 // (records whether the mutex exists and can be taken at once; taken means released again),
-// wait_for=<path> (answers only once that file exists, e.g. after a screenshot of the box).
+// wait_for=<path> (answers only once that file exists, e.g. after a screenshot of the box),
+// move_to=<x>,<y> (moves the box, e.g. to show the progress window beside it).
 #pragma once
 
 #include <cstdint>
@@ -42,6 +43,9 @@ struct BoxPlan {
     bool releaseFiles = false;
     std::vector<std::wstring> probeMutexes;
     std::wstring waitFor;
+    bool move = false;
+    int moveX = 0;
+    int moveY = 0;
 };
 
 struct Scenario {
