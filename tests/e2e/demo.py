@@ -58,7 +58,7 @@ def show_box(event, progress):
         detail = ""
         if progress.get("readable"):
             detail = f": {progress['label']}  bars {progress['tick']}% / {progress['overall']}%"
-        print(f"    (progress window {state} behind it{detail})")
+        print(f"    (progress window {state}{detail})")
 
 
 def main():

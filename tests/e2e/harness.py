@@ -13,7 +13,9 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
-WINESERVER = {"win32": "/usr/lib/wine/wineserver32", "win64": "/usr/lib/wine/wineserver64"}
+# The 64-bit server serves 32-bit programs too where both are installed (Debian's own choice).
+WINESERVER = next((p for p in ("/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver32") if os.path.exists(p)),
+                  "wineserver")
 SCREEN = (1024, 768)
 
 
@@ -40,13 +42,12 @@ def choose_arch(requested):
 
 
 def build(arch, build_dir=None, log=print):
-    """Configures and builds update.exe and the driver; returns the build directory."""
-    if build_dir is None:
-        build_dir = ROOT / "build" / f"e2e-{arch}"
-        if not (build_dir / "build.ninja").exists():
-            subprocess.run(["cmake", "--preset", arch, "-B", str(build_dir)], cwd=ROOT, check=True,
-                           stdout=subprocess.DEVNULL)
-    build_dir = Path(build_dir)
+    """Configures (when needed) and builds update.exe and the driver with the arch's preset;
+    returns the build directory. "{arch}" in build_dir stands for the preset's name."""
+    build_dir = Path(build_dir.replace("{arch}", arch)) if build_dir else ROOT / "build" / f"e2e-{arch}"
+    if not (build_dir / "build.ninja").exists():
+        subprocess.run(["cmake", "--preset", arch, "-B", str(build_dir)], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
     log(f"building update.exe and e2e_driver.exe in {build_dir}")
     subprocess.run(["cmake", "--build", str(build_dir), "-j2", "--target", "update", "e2e_driver"],
                    cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
@@ -103,7 +104,7 @@ class WineSession:
         log(f"display {self.display}, prefix {self.prefix}")
         # One server for the whole session, so that each run does not start its own.
         self.prefix.mkdir(parents=True, exist_ok=True)
-        subprocess.run([WINESERVER[self.arch], "-p"], env=self.env(), check=True, timeout=60)
+        subprocess.run([WINESERVER, "-p"], env=self.env(), check=True, timeout=60)
         started = time.monotonic()
         self.run_wine(["wineboot", "-i"], timeout=300)
         # No window manager on Xvfb: unmanaged windows spare a 2 s wait on every destroyed window.
@@ -130,7 +131,7 @@ class WineSession:
 
     def stop(self):
         if self.prefix.exists():
-            subprocess.run([WINESERVER[self.arch], "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+            subprocess.run([WINESERVER, "-k"], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
         if self.xvfb is not None:
             self.xvfb.terminate()

@@ -6,6 +6,9 @@ registry key and mutex name, lets the driver play the run and answer the boxes, 
 boxes the player saw (caption, text, buttons, icon), the exit code and the files on disk.
 
     python3 tests/e2e/run_e2e.py [--build-dir DIR] [--arch auto|win32|win64] [-k FILTER] [--keep]
+
+The 32-bit product runs under 32-bit Wine where this kernel can execute i386 programs; elsewhere
+the same sources built for win64 run under wine64. The first lines say which.
 """
 
 import argparse
@@ -386,7 +389,8 @@ def check_case(case, ctx, driver_code, values):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", help="a configured build directory of the chosen preset")
+    parser.add_argument("--build-dir", help='build directory of the chosen preset ("{arch}" stands for '
+                        'win32 or win64); default build/e2e-<arch>')
     parser.add_argument("--arch", choices=["auto", "win32", "win64"], default="auto")
     parser.add_argument("-k", dest="filter", default="", help="run only cases whose name contains this")
     parser.add_argument("--keep", action="store_true", help="keep the prefix and the traces")
