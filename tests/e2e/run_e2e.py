@@ -79,7 +79,7 @@ class Case:
     # info.txt lines, or None for no info.txt. "{reg}", "{mutex}" are filled in per case.
     info: Optional[List[str]]
     answers: List[List[str]]
-    boxes: List[dict]
+    boxes: Optional[List[dict]]  # None: the case's own check looks at the boxes
     exit: int
     # (hive, subkey, data or None for the key alone); data "{install}" is the install folder.
     registry: List[tuple] = field(default_factory=lambda: [("HKLM", "Software\\kiv\\{reg}", "{install}")])
@@ -134,6 +134,14 @@ def window_shown_at(number):
     return check
 
 
+def label_and_bars_at(number, label, overall):
+    def check(ctx):
+        sample = progress_at_box(ctx, number) or {}
+        got = (sample.get("label"), sample.get("overall"))
+        return [] if got == (label, overall) else [f"progress at box {number}: {got}, expected {(label, overall)}"]
+    return check
+
+
 def attributes_after(path_suffix, **expected):
     def check(ctx):
         for e in ctx.events:
@@ -175,6 +183,39 @@ def centred_mid_copy(ctx):
     width, height = ctx.screen
     if (left, top) != (int((width - (right - left)) / 2), int((height - (bottom - top)) / 2)):
         problems.append(f"not centred: {sample['rect']} on {ctx.screen}")
+    return problems
+
+
+ELEVEN = [f"f{i:02d}.dat" for i in range(1, 12)]
+
+
+def progress_per_file(ctx):
+    """Every file of eleven prompts for its read-only destination, in whatever order the listing
+    gives them. At the k-th prompt the window shows that file: "copy:" and its source path
+    ("コピー中 " for the tenth), the tick bar 10(k-1) modulo 100, the overall bar 100k/11."""
+    boxes = [e for e in ctx.events if e["ev"] == "box"]
+    if len(boxes) != 13:
+        return [f"expected 13 boxes, got {len(boxes)}"]
+    problems = []
+    if boxes[0]["caption"] != CONFIRM[0] or boxes[-1]["text"] != REPORT_COUNT.format(11):
+        problems.append(f"first or last box wrong: {boxes[0]['caption']}, {boxes[-1]['text']!r}")
+    names = []
+    for k in range(1, 12):
+        box = boxes[k]
+        name = next((n for n in ELEVEN if box["text"].endswith(f"\\{n}\n\n上書きしますか?")), None)
+        want = yes_no(READ_ONLY_PROMPT, name or "?")
+        want["text"] = fill(want["text"], {"short": ctx.short})
+        if name is None or {k_: box[k_] for k_ in want} != want:
+            problems.append(f"prompt {k}: {box}")
+            continue
+        names.append(name)
+        sample = progress_at_box(ctx, k + 1) or {}
+        label = ("コピー中 " if k == 10 else "copy:") + "upd\\" + name
+        got = (sample.get("label"), sample.get("tick"), sample.get("overall"))
+        if got != (label, 10 * ((k - 1) % 10), k * 100 // 11):
+            problems.append(f"progress at prompt {k}: {got}, expected {(label, 10 * ((k - 1) % 10), k * 100 // 11)}")
+    if sorted(names) != ELEVEN:
+        problems.append(f"prompted files {names}")
     return problems
 
 
@@ -225,9 +266,12 @@ CASES = [
          boxes=[ok_cancel(CONFIRM), warning(ALREADY_RUNNING)], exit=8, after=UNCHANGED, check=window_never_opened),
 
     # -- Final report --
+    # Dot-named files and folders are neither copied nor counted (the folder .svn is missing from
+    # the install folder: visiting it would fail the copy).
     Case("report/count-and-copy-with-lock", base_info("mutex {mutex}", "dir upd", "result On"),
+         update=dict(UPDATE, **{".hidden.txt": b"x", ".svn/entries": b"x"}),
          answers=[["OK"], ["OK", "probe_mutex={mutex}"]], boxes=[ok_cancel(CONFIRM), report(3)], exit=0,
-         after=UPDATED,
+         after=dict(UPDATED, **{".hidden.txt": None}),
          # The window is gone and the lock released (the mutex itself still open) at the report.
          check=all_of(window_absent_at(2), lambda ctx: mutex_probe(ctx, exists=True, free=True))),
     Case("report/plain-when-result-off", base_info("dir upd", "result off"), answers=[["OK"], ["OK"]],
@@ -241,7 +285,8 @@ CASES = [
                 ["attrib_after", "{install}\\a.txt"]],
          answers=[["OK"], ["YES", "release_files"], ["OK"]],
          boxes=[ok_cancel(CONFIRM), yes_no(READ_ONLY_PROMPT, "a.txt"), report(3)], exit=0, after=UPDATED,
-         check=attributes_after("a.txt", readonly=False)),
+         # Without copyNumber the overall bar stays at 0.
+         check=all_of(attributes_after("a.txt", readonly=False), label_and_bars_at(2, "copy:upd\\a.txt", overall=0))),
     Case("copy/read-only-and-hidden-both-yes", base_info("dir upd", "readonly 0"),
          setup=[["attrib", "{install}\\a.txt", "RH"], ["hold_file", "{install}\\a.txt"],
                 ["attrib_after", "{install}\\a.txt"]],
@@ -283,6 +328,12 @@ CASES = [
          boxes=[ok_cancel(CONFIRM), yes_no(READ_ONLY_PROMPT, "c.dat"), report(4)], exit=0,
          after={n: b"new\r\n" for n in ("a.dat", "b.dat", "c.dat", "d.dat")},
          check=all_of(centred_mid_copy, window_absent_at(3))),
+    Case("copy/progress-label-and-bars-per-file", base_info("dir upd", "readonly 1", "copyNumber 11", "result on"),
+         update={n: b"new\r\n" for n in ELEVEN}, installed={n: OLD for n in ELEVEN},
+         setup=[line for n in ELEVEN for line in (["attrib", f"{{install}}\\{n}", "R"],
+                                                  ["hold_file", f"{{install}}\\{n}"])],
+         answers=[["OK"]] + [["YES", "release_named"]] * 11 + [["OK"]], boxes=None, exit=0,
+         after={n: b"new\r\n" for n in ELEVEN}, check=progress_per_file),
 ]
 
 
@@ -360,7 +411,7 @@ def check_case(case, ctx, driver_code, values):
     values = dict(values, short=ctx.short or ctx.install)
 
     seen = [{k: e[k] for k in ("caption", "text", "buttons", "icon")} for e in events if e["ev"] == "box"]
-    expected = [dict(box, text=fill(box["text"], values)) for box in case.boxes]
+    expected = seen if case.boxes is None else [dict(box, text=fill(box["text"], values)) for box in case.boxes]
     if seen != expected:
         problems.append("boxes differ:")
         for i in range(max(len(seen), len(expected))):

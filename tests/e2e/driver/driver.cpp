@@ -181,7 +181,8 @@ bool HasButton(HWND box, int id) {
     return button != nullptr && IsWindowVisible(button);
 }
 
-void RecordBox(HWND box, int number) {
+// Records the box; returns its text in UTF-16.
+std::wstring RecordBox(HWND box, int number) {
     std::string caption;
     std::string text;
     const bool captionRead = ReadText(box, kBoxSendTimeoutMs, &caption);
@@ -206,6 +207,7 @@ void RecordBox(HWND box, int number) {
         .Add("icon", icon.found);
     if (!captionRead || !textRead) event.Add("read_failed", true);
     g_trace.Write(event);
+    return Utf8ToWide(Cp932ToUtf8(text));
 }
 
 void ProbeMutex(const std::wstring& name) {
@@ -266,14 +268,39 @@ struct CreatedKey {
     std::wstring path;  // the outermost key this driver created; deleted with all below it
 };
 
+struct HeldFile {
+    std::wstring path;
+    HANDLE handle;
+};
+
+std::wstring Lower(std::wstring text) {
+    CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
 struct Resources {
     std::vector<CreatedKey> keys;
     std::vector<HANDLE> mutexes;
-    std::vector<HANDLE> files;
+    std::vector<HeldFile> files;
 
     void ReleaseFiles() {
-        for (HANDLE file : files) CloseHandle(file);
+        for (const HeldFile& file : files) CloseHandle(file.handle);
         files.clear();
+    }
+    // Closes the held files whose path appears in text; returns how many.
+    int ReleaseNamedIn(const std::wstring& text) {
+        int released = 0;
+        const std::wstring lowerText = Lower(text);
+        for (auto it = files.begin(); it != files.end();) {
+            if (lowerText.find(Lower(it->path)) != std::wstring::npos) {
+                CloseHandle(it->handle);
+                it = files.erase(it);
+                ++released;
+            } else {
+                ++it;
+            }
+        }
+        return released;
     }
     ~Resources() {
         ReleaseFiles();
@@ -350,7 +377,7 @@ bool SetUp(const Scenario& scenario, Resources* resources) {
             WriteError("cannot hold " + WideToUtf8(path), GetLastError());
             return false;
         }
-        resources->files.push_back(file);
+        resources->files.push_back(HeldFile{path, file});
     }
     for (const std::wstring& path : scenario.shortPaths) {
         char shortForm[1024] = {};
@@ -446,7 +473,7 @@ int Play(const Scenario& scenario, Resources* resources) {
             if (box == progress || seen.count(box) != 0 || !IsWindowVisible(box)) continue;
             seen.insert(box);
             ++boxes;
-            RecordBox(box, boxes);
+            const std::wstring text = RecordBox(box, boxes);
             WriteProgress(SampleProgress(FindProgress(DialogsOf(process.dwProcessId)), kBoxSendTimeoutMs),
                           "box " + std::to_string(boxes));
             if (nextPlan < scenario.boxes.size()) {
@@ -454,6 +481,11 @@ int Play(const Scenario& scenario, Resources* resources) {
                 if (plan.releaseFiles) {
                     resources->ReleaseFiles();
                     Event event("files_released");
+                    g_trace.Write(event);
+                }
+                if (plan.releaseNamed) {
+                    Event event("files_released");
+                    event.Add("count", static_cast<int64_t>(resources->ReleaseNamedIn(text)));
                     g_trace.Write(event);
                 }
                 for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);

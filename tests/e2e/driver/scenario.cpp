@@ -80,6 +80,8 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
         for (size_t i = 2; i < n; ++i) {
             if (f[i] == "release_files") {
                 plan.releaseFiles = true;
+            } else if (f[i] == "release_named") {
+                plan.releaseNamed = true;
             } else if (f[i].rfind("probe_mutex=", 0) == 0) {
                 plan.probeMutexes.push_back(Utf8ToWide(f[i].substr(12)));
             } else if (f[i].rfind("move_to=", 0) == 0 && f[i].find(',') != std::string::npos) {

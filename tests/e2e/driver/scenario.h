@@ -16,7 +16,8 @@
 // dialog manager sends for the Esc key), ESCKEY (WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the
 // box, so its own dialog handling turns it into IDCANCEL), CLOSE (WM_CLOSE, the title bar's X),
 // NONE (leave the box up: the run then ends at the deadline, killed).
-// Actions, run before the answer: release_files (closes every held file), probe_mutex=<name>
+// Actions, run before the answer: release_files (closes every held file), release_named (closes
+// the held files whose path the box's text shows, case ignored), probe_mutex=<name>
 // (records whether the mutex exists and can be taken at once; taken means released again),
 // wait_for=<path> (answers only once that file exists, e.g. after a screenshot of the box),
 // move_to=<x>,<y> (moves the box, e.g. to show the progress window beside it).
@@ -41,6 +42,7 @@ struct AttributeSetup {
 struct BoxPlan {
     std::string answer;
     bool releaseFiles = false;
+    bool releaseNamed = false;
     std::vector<std::wstring> probeMutexes;
     std::wstring waitFor;
     bool move = false;
