@@ -35,6 +35,12 @@ add_test(NAME exe_checks COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DI
     -DPYTHON=${Python3_EXECUTABLE} -P ${CMAKE_SOURCE_DIR}/tests/exe/run_checks.cmake)
 set_tests_properties(exe_checks PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
 
+# End-to-end scenarios: the real program under Wine, driven by the project's Win32 driver. The
+# runner builds what it runs (32-bit where the kernel runs i386 programs, else 64-bit).
+add_test(NAME e2e COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/run_e2e.py
+    --build-dir ${CMAKE_SOURCE_DIR}/build/{arch})
+set_tests_properties(e2e PROPERTIES TIMEOUT 2400 RUN_SERIAL TRUE LABELS e2e)
+
 # The publisher's preflight tool, as a Linux program, and its tests.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
     add_subdirectory(tools/preflight)
