@@ -1,6 +1,8 @@
 # The Windows program: GUI subsystem, static C and C++ runtime, so that it imports only
 # Windows' own DLLs.
 target_compile_options(updater_logic PRIVATE -fno-exceptions -fno-rtti -fstack-protector-strong)
+# Every program that links the logic links the stack protector's runtime (libssp, statically).
+target_link_options(updater_logic PUBLIC -fstack-protector-strong)
 
 # windres reads the resource script in code page 932; the script is kept in UTF-8.
 set(RC_CP932 ${CMAKE_BINARY_DIR}/update_cp932.rc)
