@@ -33,7 +33,7 @@ platform::RegistryKey StandInKey() {
 bool UsesStandInRegistry() { return !State().installOverride.empty() || State().installAssumed; }
 
 long QueryStandIn(unsigned char* data, uint32_t* size) {
-    const std::string& folder = State().installAssumed ? std::string(kAssumedInstall) : State().installOverride;
+    const std::string folder = State().installAssumed ? std::string(kAssumedInstall) : State().installOverride;
     // Stored as a string with its terminator, as the registry returns it.
     const std::size_t needed = folder.size() + 1;
     if (needed > *size) {
