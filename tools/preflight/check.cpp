@@ -480,7 +480,7 @@ void RunCheck(Report* report) {
 
     report->exitCode = 0;
     for (const Problem& p : report->problems) {
-        if (p.severity == Severity::Error) report->exitCode = 1;
+        if (p.severity == Severity::Error || (report->strict && p.severity == Severity::Warning)) report->exitCode = 1;
     }
 }
 

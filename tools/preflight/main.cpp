@@ -19,7 +19,7 @@ const char kHelp[] =
     "preflight - see what an update folder will do before you ship it\n"
     "\n"
     "Usage:\n"
-    "  preflight check UPDATE_FOLDER [--install FOLDER] [--json]\n"
+    "  preflight check UPDATE_FOLDER [--install FOLDER] [--json] [--strict]\n"
     "  preflight encode FILE [-o OUTPUT]\n"
     "  preflight decode FILE [-o OUTPUT]\n"
     "  preflight --help\n"
@@ -49,6 +49,8 @@ const char kHelp[] =
     "  --json            one JSON object on standard output instead of the text report\n"
     "                    (UTF-8): \"exitCode\", \"forecast\" {\"exitCode\", \"boxes\" [{\"caption\",\n"
     "                    \"text\", ...}], \"copies\"}, \"problems\", and every section.\n"
+    "  --strict          warnings count as failures (exit code 1), for build pipelines:\n"
+    "                    a shifted info.txt often fails nothing and copies nothing.\n"
     "\n"
     "encode FILE / decode FILE\n"
     "  Converts a name list between its plain form (.xtx, read from init\\) and its\n"
@@ -59,8 +61,8 @@ const char kHelp[] =
     "\n"
     "Exit codes:\n"
     "  0  nothing would fail\n"
-    "  1  the update would fail or refuse (the reasons are marked ERROR), or a file could\n"
-    "     not be read or written\n"
+    "  1  the update would fail or refuse (the reasons are marked ERROR; with --strict also\n"
+    "     WARNING), or a file could not be read or written\n"
     "  2  bad usage\n";
 
 int Usage(const std::string& why) {
@@ -75,6 +77,8 @@ int Check(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--strict") {
+            report.strict = true;
         } else if (arg == "--install") {
             if (i + 1 >= argc) return Usage("--install needs a folder");
             report.installFolder = argv[++i];

@@ -91,6 +91,7 @@ struct Report {
     std::string updateFolder;
     std::string installFolder;  // as given, or empty
     bool installAssumed = false;
+    bool strict = false;  // warnings count as failures
     bool infoFound = false;
     std::vector<Token> tokens;
     std::vector<Setting> settings;
