@@ -247,6 +247,7 @@ void LookAtRegistry(Report* report) {
     const bool currentUser = IsSettingPresent(g_slotCurrentUser);
     r.hive = currentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
     if (r.systemHasRegistry) r.status = dryrun::ReadRegistryString(currentUser, r.subkey, "installdirectory", &r.data);
+    r.data = r.data.substr(0, r.data.find('\0'));  // as stored, with its terminator
     if (!report->installFolder.empty()) r.standIn = report->installFolder;
     if (report->installAssumed) r.standIn = dryrun::kAssumedInstall;
     if (std::strchr(subkey, ' ') != nullptr) {

@@ -129,7 +129,7 @@ std::string RenderText(const Report& r) {
     } else {
         out += "  key " + g.hive + "\\" + Cp932ToUtf8(g.subkey) + ", value installdirectory\n";
         if (g.systemHasRegistry) {
-            out += g.status == 0 ? "  on this machine it holds \"" + Cp932ToUtf8(g.data.c_str()) + "\"\n"
+            out += g.status == 0 ? "  on this machine it holds \"" + Cp932ToUtf8(g.data) + "\"\n"
                                  : "  on this machine it cannot be read (error " + std::to_string(g.status) + ")\n";
         } else {
             out += "  this system has no registry\n";
@@ -229,7 +229,7 @@ std::string RenderJson(const Report& r) {
     out += ",\"registry\":{\"read\":" + Bool(g.composed) + ",\"hive\":" + JsonString(g.hive) +
            ",\"subkey\":" + Text(g.subkey) + ",\"value\":\"installdirectory\",\"systemHasRegistry\":" +
            Bool(g.systemHasRegistry) + ",\"status\":" + std::to_string(g.status) +
-           ",\"data\":" + Text(g.data.c_str()) + ",\"standIn\":" + Text(g.standIn) + "}";
+           ",\"data\":" + Text(g.data) + ",\"standIn\":" + Text(g.standIn) + "}";
     const VersionGate& v = r.gate;
     out += ",\"versionGate\":{\"on\":" + Bool(v.on) + ",\"why\":" + JsonString(v.why) +
            ",\"lower\":" + std::to_string(v.lower) + ",\"upper\":" + std::to_string(v.upper) +
