@@ -127,7 +127,11 @@ void ClassifyTokens(Report* report) {
                 Line(key.line) + "a word of 256 bytes or more stands where a key is expected: it reads as an empty key, "
                                  "and the next token (" + Quote(value.text) + ") is dropped as its value");
         }
-        if (slot < 0) {
+        if (slot < 0 && inComment && value.line == key.line) {
+            // Two words of a comment line that pair up harmlessly.
+            key.role = "comment word";
+            value.role = "comment word";
+        } else if (slot < 0) {
             key.role = "unknown key";
             value.role = "dropped value";
             value.key = key.text;

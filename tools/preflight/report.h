@@ -24,7 +24,8 @@ struct Token {
     std::string text;  // the bytes read (empty for an over-long token)
     std::size_t bytes;
     bool overLong;
-    std::string role;  // "key", "value", "comment", "unknown key", "dropped value", "dangling key"
+    // "key", "value", "comment", "comment word", "unknown key", "dropped value", "dangling key"
+    std::string role;
     std::string key;   // for a value: the key it belongs to
 };
 
