@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,17 @@ uint32_t AttributesOf(const std::string& hostPath) {
         bits |= static_cast<uint32_t>(dos) & (platform::kAttributeHidden | platform::kAttributeSystem);
     }
     return bits;
+}
+
+// ASCII letters upper-cased, every other byte as it is.
+int CompareUpperCased(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int x = std::toupper(static_cast<unsigned char>(a[i]));
+        const int y = std::toupper(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 struct Listing {
@@ -248,12 +260,13 @@ Listing FindFirstEntry(const char* pattern, ListingEntry* entry) {
         std::vector<std::string> names;
         while (dirent* e = readdir(dir)) names.emplace_back(e->d_name);
         closedir(dir);
-        // "." and ".." first, as Windows gives them, then in byte order: one order on every run.
+        // "." and ".." first, then as NTFS (and Wine) orders names: upper-cased, ties by bytes.
         std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
             const bool dotsA = a == "." || a == "..";
             const bool dotsB = b == "." || b == "..";
             if (dotsA != dotsB) return dotsA;
-            return a < b;
+            const int folded = dryrun::CompareUpperCased(a, b);
+            return folded != 0 ? folded < 0 : a < b;
         });
         for (const std::string& name : names) {
             if (name.size() >= kMaxPath) continue;  // Windows could not name it either
