@@ -26,6 +26,7 @@ DIRECTORY_BASERELOC = 5
 DIRECTORY_DELAY_IMPORT = 13
 RT_DIALOG = 5
 RT_MANIFEST = 24
+RT_VERSION = 16
 LANG_JAPANESE = 1041
 # Windows' own libraries; the C runtime is linked statically apart from msvcrt's exports.
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "comctl32.dll", "msvcrt.dll"}
@@ -312,6 +313,11 @@ def run_checks(image, arch):
             level = "unreadable: %s" % error
         check('manifest requests level="asInvoker" uiAccess="false"', level == ("asInvoker", "false"),
               "requestedExecutionLevel %r" % (level,))
+
+    versions = [blob for (t, _, _), blob in found.items() if t == RT_VERSION]
+    description = "ゲームのアップデートプログラム".encode("utf-16-le")
+    check("version resource names the program", len(versions) == 1 and description in versions[0],
+          "%d version resources" % len(versions))
 
     dialogs = {lang: blob for (t, name, lang), blob in found.items() if t == RT_DIALOG and name == 9}
     check("dialog 9 only in language %d" % LANG_JAPANESE, list(dialogs) == [LANG_JAPANESE],
