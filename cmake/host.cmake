@@ -41,7 +41,12 @@ add_test(NAME e2e COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e/ru
     --build-dir ${CMAKE_SOURCE_DIR}/build/{arch})
 set_tests_properties(e2e PROPERTIES TIMEOUT 2400 RUN_SERIAL TRUE LABELS e2e)
 
-# The publisher's preflight tool, as a Linux program, and its tests.
+# The publisher's preflight tool, as a Linux program, and its tests; its forecast is checked
+# against the real updater under Wine on the same fixtures.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/preflight/CMakeLists.txt)
     add_subdirectory(tools/preflight)
+    add_test(NAME preflight_forecast_vs_updater COMMAND ${Python3_EXECUTABLE}
+        ${CMAKE_SOURCE_DIR}/tools/preflight/compare_wine.py --build-dir ${CMAKE_SOURCE_DIR}/build/{arch}
+        --host-tool $<TARGET_FILE:preflight>)
+    set_tests_properties(preflight_forecast_vs_updater PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE LABELS e2e)
 endif()
