@@ -113,12 +113,14 @@ bool ReadBar(HWND dialog, int id, UINT timeoutMs, int64_t* position) {
     return true;
 }
 
-ProgressSample SampleProgress(HWND dialog, UINT timeoutMs) {
+// readTexts false: presence, visibility and place only (no message sent to the updater).
+ProgressSample SampleProgress(HWND dialog, UINT timeoutMs, bool readTexts = true) {
     ProgressSample sample;
     if (dialog == nullptr) return sample;
     sample.present = true;
     sample.visible = IsWindowVisible(dialog) != FALSE;
     GetWindowRect(dialog, &sample.rect);
+    if (!readTexts) return sample;
     std::string bytes;
     sample.readable = ReadText(GetDlgItem(dialog, kStatusLabel), timeoutMs, &bytes) &&
                       ReadBar(dialog, kTickBar, timeoutMs, &sample.tick) &&
@@ -131,9 +133,9 @@ bool SameWindowState(const ProgressSample& a, const ProgressSample& b) {
     return a.present == b.present && a.visible == b.visible && EqualRect(&a.rect, &b.rect);
 }
 
-void WriteProgress(const ProgressSample& sample, const std::string& at) {
+void WriteProgress(const ProgressSample& sample, const std::string& at, int proc) {
     Event event("progress");
-    event.Add("at", at).Add("t", Elapsed()).Add("present", sample.present);
+    event.Add("proc", static_cast<int64_t>(proc)).Add("at", at).Add("t", Elapsed()).Add("present", sample.present);
     if (sample.present) {
         event.Add("visible", sample.visible)
             .AddRaw("rect", "[" + std::to_string(sample.rect.left) + "," + std::to_string(sample.rect.top) + "," +
@@ -182,7 +184,7 @@ bool HasButton(HWND box, int id) {
 }
 
 // Records the box; returns its text in UTF-16.
-std::wstring RecordBox(HWND box, int number) {
+std::wstring RecordBox(HWND box, int number, int proc) {
     std::string caption;
     std::string text;
     const bool captionRead = ReadText(box, kBoxSendTimeoutMs, &caption);
@@ -199,7 +201,8 @@ std::wstring RecordBox(HWND box, int number) {
     EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&icon));
 
     Event event("box");
-    event.Add("n", static_cast<int64_t>(number))
+    event.Add("proc", static_cast<int64_t>(proc))
+        .Add("n", static_cast<int64_t>(number))
         .Add("t", Elapsed())
         .Add("caption", Cp932ToUtf8(caption))
         .Add("text", Cp932ToUtf8(text))
@@ -230,9 +233,9 @@ void PressButton(HWND box, int id) {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
-void Answer(HWND box, const std::string& answer, bool planned) {
+void Answer(HWND box, const std::string& answer, bool planned, int proc) {
     Event event("answer");
-    event.Add("answer", answer).Add("planned", planned).Add("t", Elapsed());
+    event.Add("proc", static_cast<int64_t>(proc)).Add("answer", answer).Add("planned", planned).Add("t", Elapsed());
     if (answer == "OK" || answer == "CANCEL" || answer == "YES" || answer == "NO") {
         const int id = answer == "OK" ? IDOK : answer == "CANCEL" ? IDCANCEL : answer == "YES" ? IDYES : IDNO;
         event.Add("via", "WM_COMMAND").Add("button_present", HasButton(box, id));
@@ -350,6 +353,50 @@ bool SetUpRegistry(const RegistrySetup& setup, Resources* resources) {
     return status == ERROR_SUCCESS;
 }
 
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : bytes) {
+        hex += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
+        hex += kDigits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return hex;
+}
+
+// The folder's entries as the updater's ANSI listing gives them (empty when the pattern does not
+// fit MAX_PATH) and as the wide listing gives them, each in listing order, "." and ".." left out.
+void RecordListing(const std::wstring& folder) {
+    std::string ansi = "[";
+    WIN32_FIND_DATAA a{};
+    HANDLE find = FindFirstFileA((AnsiOf(folder) + "\\*").c_str(), &a);
+    const DWORD ansiError = find == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &a)) {
+        const std::string name = a.cFileName;
+        if (name == "." || name == "..") continue;
+        if (ansi.size() > 1) ansi += ",";
+        ansi += "{\"name\":" + JsonString(Cp932ToUtf8(name)) + ",\"hex\":" + JsonString(Hex(name)) +
+                ",\"dir\":" + ((a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "true" : "false") + "}";
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::string wide = "[";
+    WIN32_FIND_DATAW w{};
+    find = FindFirstFileW((folder + L"\\*").c_str(), &w);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &w)) {
+        const std::wstring name = w.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (wide.size() > 1) wide += ",";
+        wide += "{\"name\":" + JsonString(WideToUtf8(name)) +
+                ",\"dir\":" + ((w.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "true" : "false") + "}";
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    Event event("listing");
+    event.Add("path", WideToUtf8(folder))
+        .AddRaw("ansi", ansi + "]")
+        .Add("ansi_error", static_cast<int64_t>(ansiError))
+        .AddRaw("wide", wide + "]");
+    g_trace.Write(event);
+}
+
 bool SetUp(const Scenario& scenario, Resources* resources) {
     for (const RegistrySetup& setup : scenario.registry) {
         if (!SetUpRegistry(setup, resources)) return false;
@@ -379,6 +426,7 @@ bool SetUp(const Scenario& scenario, Resources* resources) {
         }
         resources->files.push_back(HeldFile{path, file});
     }
+    for (const std::wstring& folder : scenario.listings) RecordListing(folder);
     for (const std::wstring& path : scenario.shortPaths) {
         char shortForm[1024] = {};
         const DWORD length = GetShortPathNameA(AnsiOf(path).c_str(), shortForm, sizeof shortForm);
@@ -423,100 +471,215 @@ void WriteStart(const Scenario& scenario) {
     g_trace.Write(event);
 }
 
-// Runs the updater to its end or to the deadline. Returns the driver's exit code.
-int Play(const Scenario& scenario, Resources* resources) {
+// One updater process and where it stands in its plan.
+struct Updater {
+    int index = 0;
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    const std::vector<BoxPlan>* plans = nullptr;
+    size_t nextPlan = 0;
+    int boxes = 0;
+    bool ended = false;
+    std::set<HWND> seen;
+    ProgressSample last;
+    // A box whose answer waits (together, or launch until the launched updater ended).
+    HWND heldBox = nullptr;
+    const BoxPlan* heldPlan = nullptr;
+    size_t launched = 0;  // index of the updater a held launch box waits for
+};
+
+// Creates an updater, suspended; returns its main thread for the caller to resume, or null
+// when it cannot be started.
+HANDLE CreateUpdater(const Scenario& scenario, const std::vector<BoxPlan>* plans, std::vector<Updater>* updaters) {
     std::wstring commandLine = L"\"" + scenario.updater + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(scenario.updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        scenario.workdir.c_str(), &startup, &process)) {
+    if (!CreateProcessW(scenario.updater.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, scenario.workdir.c_str(), &startup, &process)) {
         WriteError("cannot start the updater", GetLastError());
-        return kExitSetUp;
+        return nullptr;
     }
-    CloseHandle(process.hThread);
-    g_startTick = GetTickCount();
-    {
-        Event event("started");
-        event.Add("pid", static_cast<int64_t>(process.dwProcessId));
-        g_trace.Write(event);
-    }
+    Updater updater;
+    updater.index = static_cast<int>(updaters->size());
+    updater.process = process.hProcess;
+    updater.pid = process.dwProcessId;
+    updater.plans = plans;
+    updaters->push_back(updater);
+    Event event("started");
+    event.Add("proc", static_cast<int64_t>(updater.index)).Add("pid", static_cast<int64_t>(updater.pid));
+    g_trace.Write(event);
+    return process.hThread;
+}
 
-    std::set<HWND> seen;
-    size_t nextPlan = 0;
-    int boxes = 0;
-    ProgressSample last;
-    for (;;) {
-        if (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) break;
-        const std::vector<HWND> dialogs = DialogsOf(process.dwProcessId);
-        if (static_cast<DWORD>(Elapsed()) > scenario.timeoutMs) {
-            Event event("timeout");
-            event.Add("t", Elapsed()).Add("windows", static_cast<int64_t>(dialogs.size()));
-            g_trace.Write(event);
-            TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, 5000);
-            CloseHandle(process.hProcess);
-            return kExitTimeout;
-        }
+void Resume(HANDLE thread) {
+    ResumeThread(thread);
+    CloseHandle(thread);
+}
 
-        HWND progress = FindProgress(dialogs);
-        ProgressSample now = SampleProgress(progress, kPollSendTimeoutMs);
-        const bool textsChanged =
-            now.readable && (!last.readable || now.label != last.label || now.tick != last.tick ||
-                             now.overall != last.overall);
-        if (!SameWindowState(now, last) || textsChanged) {
-            WriteProgress(now, "change");
-            if (now.readable || !SameWindowState(now, last)) last = now;
-        }
-
-        for (HWND box : dialogs) {
-            if (box == progress || seen.count(box) != 0 || !IsWindowVisible(box)) continue;
-            seen.insert(box);
-            ++boxes;
-            const std::wstring text = RecordBox(box, boxes);
-            WriteProgress(SampleProgress(FindProgress(DialogsOf(process.dwProcessId)), kBoxSendTimeoutMs),
-                          "box " + std::to_string(boxes));
-            if (nextPlan < scenario.boxes.size()) {
-                const BoxPlan& plan = scenario.boxes[nextPlan++];
-                if (plan.releaseFiles) {
-                    resources->ReleaseFiles();
-                    Event event("files_released");
-                    g_trace.Write(event);
-                }
-                if (plan.releaseNamed) {
-                    Event event("files_released");
-                    event.Add("count", static_cast<int64_t>(resources->ReleaseNamedIn(text)));
-                    g_trace.Write(event);
-                }
-                for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);
-                if (plan.move) {
-                    SetWindowPos(box, nullptr, plan.moveX, plan.moveY, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-                }
-                // Bounded by the run's deadline: past it the next pass records the timeout.
-                while (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES &&
-                       static_cast<DWORD>(Elapsed()) <= scenario.timeoutMs) {
-                    Sleep(kPollMs);
-                }
-                if (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES) {
-                    continue;
-                }
-                Answer(box, plan.answer, true);
-            } else {
-                Answer(box, DefaultAnswer(box), false);
-            }
-        }
-    }
-
+void WriteExit(const Updater& updater) {
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(updater.process, &code);
     Event event("exit");
-    event.Add("t", Elapsed())
+    event.Add("proc", static_cast<int64_t>(updater.index))
+        .Add("t", Elapsed())
         .Add("code", static_cast<int64_t>(static_cast<int32_t>(code)))
         .Add("unsigned", static_cast<int64_t>(code))
-        .Add("boxes", static_cast<int64_t>(boxes))
-        .Add("unanswered_plans", static_cast<int64_t>(scenario.boxes.size() - nextPlan));
+        .Add("boxes", static_cast<int64_t>(updater.boxes))
+        .Add("unanswered_plans", static_cast<int64_t>(updater.plans->size() - updater.nextPlan));
     g_trace.Write(event);
+}
+
+// Records the new boxes and the progress window of one updater and answers what its plan allows.
+// Returns false when a launched updater cannot be started.
+bool Visit(const Scenario& scenario, Resources* resources, std::vector<Updater>* updaters, size_t which) {
+    Updater& u = (*updaters)[which];
+    const bool single = updaters->size() == 1 && scenario.launchedBoxes.empty();
+    const std::vector<HWND> dialogs = DialogsOf(u.pid);
+    HWND progress = FindProgress(dialogs);
+    // With several updaters only the window's presence is sampled: reading its texts costs a
+    // timed-out message while an updater copies.
+    ProgressSample now = SampleProgress(progress, kPollSendTimeoutMs, single);
+    const bool textsChanged =
+        now.readable &&
+        (!u.last.readable || now.label != u.last.label || now.tick != u.last.tick || now.overall != u.last.overall);
+    if (!SameWindowState(now, u.last) || textsChanged) {
+        WriteProgress(now, "change", u.index);
+        if (now.readable || !SameWindowState(now, u.last)) u.last = now;
+    }
+
+    for (HWND box : dialogs) {
+        if (box == progress || u.seen.count(box) != 0 || !IsWindowVisible(box)) continue;
+        u.seen.insert(box);
+        ++u.boxes;
+        const std::wstring text = RecordBox(box, u.boxes, u.index);
+        WriteProgress(SampleProgress(FindProgress(DialogsOf(u.pid)), kBoxSendTimeoutMs, single),
+                      "box " + std::to_string(u.boxes), u.index);
+        if (u.nextPlan >= u.plans->size()) {
+            Answer(box, DefaultAnswer(box), false, u.index);
+            continue;
+        }
+        const BoxPlan& plan = (*u.plans)[u.nextPlan++];
+        if (plan.releaseFiles) {
+            resources->ReleaseFiles();
+            Event event("files_released");
+            g_trace.Write(event);
+        }
+        if (plan.releaseNamed) {
+            Event event("files_released");
+            event.Add("count", static_cast<int64_t>(resources->ReleaseNamedIn(text)));
+            g_trace.Write(event);
+        }
+        for (const std::wstring& name : plan.probeMutexes) ProbeMutex(name);
+        if (plan.move) {
+            SetWindowPos(box, nullptr, plan.moveX, plan.moveY, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        // Bounded by the run's deadline: past it the next pass records the timeout.
+        while (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES &&
+               static_cast<DWORD>(Elapsed()) <= scenario.timeoutMs) {
+            Sleep(kPollMs);
+        }
+        if (!plan.waitFor.empty() && GetFileAttributesW(plan.waitFor.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        if (plan.together || plan.launch) {
+            u.heldBox = box;
+            u.heldPlan = &plan;
+            if (plan.launch) {
+                const size_t launched = updaters->size();
+                // May move the vector: u is not used after this.
+                HANDLE thread = CreateUpdater(scenario, &scenario.launchedBoxes, updaters);
+                if (thread == nullptr) return false;
+                (*updaters)[which].launched = launched;
+                Resume(thread);
+            }
+            return true;  // the rest of its boxes waits for the next pass
+        }
+        Answer(box, plan.answer, true, u.index);
+    }
+    return true;
+}
+
+// Answers the held boxes whose condition has come: a launch box once its updater ended; the
+// together boxes once every running updater holds one.
+void AnswerHeld(std::vector<Updater>* updaters) {
+    bool allTogether = true;
+    bool anyTogether = false;
+    for (Updater& u : *updaters) {
+        if (u.ended) continue;
+        const bool together = u.heldBox != nullptr && u.heldPlan->together;
+        anyTogether = anyTogether || together;
+        allTogether = allTogether && together;
+    }
+    for (Updater& u : *updaters) {
+        if (u.ended || u.heldBox == nullptr) continue;
+        const bool due = u.heldPlan->together ? allTogether && anyTogether : (*updaters)[u.launched].ended;
+        if (!due) continue;
+        Answer(u.heldBox, u.heldPlan->answer, true, u.index);
+        u.heldBox = nullptr;
+        u.heldPlan = nullptr;
+    }
+}
+
+void CloseAll(std::vector<Updater>* updaters, bool terminate) {
+    for (Updater& u : *updaters) {
+        if (terminate && !u.ended) {
+            TerminateProcess(u.process, 0xDEAD);
+            WaitForSingleObject(u.process, 5000);
+        }
+        CloseHandle(u.process);
+    }
+}
+
+// Runs the updaters to their end or to the deadline. Returns the driver's exit code.
+int Play(const Scenario& scenario, Resources* resources) {
+    std::vector<Updater> updaters;
+    std::vector<HANDLE> threads;
+    for (uint32_t i = 0; i < scenario.instances; ++i) {
+        HANDLE thread = CreateUpdater(scenario, &scenario.boxes, &updaters);
+        if (thread == nullptr) {
+            for (HANDLE t : threads) CloseHandle(t);
+            CloseAll(&updaters, true);
+            return kExitSetUp;
+        }
+        threads.push_back(thread);
+    }
+    // All created first, then resumed in one sweep: they start as nearly together as can be.
+    g_startTick = GetTickCount();
+    for (HANDLE thread : threads) Resume(thread);
+
+    for (;;) {
+        std::vector<HANDLE> running;
+        for (const Updater& u : updaters) {
+            if (!u.ended) running.push_back(u.process);
+        }
+        if (running.empty()) break;
+        WaitForMultipleObjects(static_cast<DWORD>(running.size()), running.data(), FALSE, kPollMs);
+        for (Updater& u : updaters) {
+            if (!u.ended && WaitForSingleObject(u.process, 0) == WAIT_OBJECT_0) {
+                u.ended = true;
+                WriteExit(u);
+            }
+        }
+        if (static_cast<DWORD>(Elapsed()) > scenario.timeoutMs) {
+            int64_t windows = 0;
+            for (const Updater& u : updaters) {
+                if (!u.ended) windows += static_cast<int64_t>(DialogsOf(u.pid).size());
+            }
+            Event event("timeout");
+            event.Add("t", Elapsed()).Add("windows", windows);
+            g_trace.Write(event);
+            CloseAll(&updaters, true);
+            return kExitTimeout;
+        }
+        for (size_t i = 0; i < updaters.size(); ++i) {
+            if (updaters[i].ended || updaters[i].heldBox != nullptr) continue;
+            if (!Visit(scenario, resources, &updaters, i)) {
+                CloseAll(&updaters, true);
+                return kExitSetUp;
+            }
+        }
+        AnswerHeld(&updaters);
+    }
+    CloseAll(&updaters, false);
     return kExitDone;
 }
 

@@ -74,6 +74,16 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
         s->shortPaths.push_back(Utf8ToWide(f[1]));
     } else if (op == "attrib_after" && n == 2) {
         s->attributesAfter.push_back(Utf8ToWide(f[1]));
+    } else if (op == "listing" && n == 2) {
+        s->listings.push_back(Utf8ToWide(f[1]));
+    } else if (op == "instances" && n == 2) {
+        s->instances = static_cast<uint32_t>(std::strtoul(f[1].c_str(), nullptr, 10));
+        if (s->instances < 1 || s->instances > 32) {
+            *error = "instances must be 1 to 32";
+            return false;
+        }
+    } else if (op == "launched_plan" && n == 1) {
+        s->inLaunchedPlan = true;
     } else if (op == "box" && n >= 2 && IsAnswer(f[1])) {
         BoxPlan plan;
         plan.answer = f[1];
@@ -88,6 +98,10 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
                 plan.move = true;
                 plan.moveX = std::atoi(f[i].c_str() + 8);
                 plan.moveY = std::atoi(f[i].c_str() + f[i].find(',') + 1);
+            } else if (f[i] == "together") {
+                plan.together = true;
+            } else if (f[i] == "launch") {
+                plan.launch = true;
             } else if (f[i].rfind("wait_for=", 0) == 0) {
                 plan.waitFor = Utf8ToWide(f[i].substr(9));
             } else {
@@ -95,7 +109,7 @@ bool ParseLine(const std::vector<std::string>& f, Scenario* s, std::string* erro
                 return false;
             }
         }
-        s->boxes.push_back(plan);
+        (s->inLaunchedPlan ? s->launchedBoxes : s->boxes).push_back(plan);
     } else {
         *error = "malformed line starting with: " + op;
         return false;

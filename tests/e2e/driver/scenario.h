@@ -10,7 +10,14 @@
 //   hold_file    <path>          opened without sharing before the updater starts
 //   short_path   <path>          records GetShortPathNameA of the path
 //   attrib_after <path>          records the attributes of the path after the updater ended
-//   box          <answer> [<action>...]   the plan for the next message box, in order
+//   listing      <folder>        records the folder's listing before the updater starts: the
+//                                names as the ANSI listing gives them (bytes in hex too) and
+//                                as the wide listing gives them, in listing order
+//   instances    <N>             N updaters, created suspended and resumed together (default 1)
+//   box          <answer> [<action>...]   the plan for the next message box, in order; each
+//                                updater follows the plan on its own boxes
+//   launched_plan                the box lines after it are the plan of updaters started by
+//                                the action launch
 //
 // Answers: OK, CANCEL, YES, NO (the button's WM_COMMAND), ESC (WM_COMMAND IDCANCEL, what the
 // dialog manager sends for the Esc key), ESCKEY (WM_KEYDOWN/WM_KEYUP VK_ESCAPE posted to the
@@ -20,7 +27,10 @@
 // the held files whose path the box's text shows, case ignored), probe_mutex=<name>
 // (records whether the mutex exists and can be taken at once; taken means released again),
 // wait_for=<path> (answers only once that file exists, e.g. after a screenshot of the box),
-// move_to=<x>,<y> (moves the box, e.g. to show the progress window beside it).
+// move_to=<x>,<y> (moves the box, e.g. to show the progress window beside it), together (the
+// answer waits until every updater still running shows a box held by together, then all are
+// answered at once), launch (starts one more updater on the launched plan and answers this box
+// only once that updater has ended).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +58,8 @@ struct BoxPlan {
     bool move = false;
     int moveX = 0;
     int moveY = 0;
+    bool together = false;
+    bool launch = false;
 };
 
 struct Scenario {
@@ -60,7 +72,11 @@ struct Scenario {
     std::vector<std::wstring> heldFiles;
     std::vector<std::wstring> shortPaths;
     std::vector<std::wstring> attributesAfter;
+    std::vector<std::wstring> listings;
+    uint32_t instances = 1;
     std::vector<BoxPlan> boxes;
+    std::vector<BoxPlan> launchedBoxes;  // the plan of updaters started by launch
+    bool inLaunchedPlan = false;         // while reading: box lines go to launchedBoxes
 };
 
 // false with a reason in *error (UTF-8) when the file cannot be read or a line is malformed.
