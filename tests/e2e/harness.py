@@ -59,6 +59,25 @@ def wine_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+def host_has_locale(name):
+    result = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    wanted = name.lower().replace("-", "")
+    return any(line.strip().lower().replace("-", "") == wanted for line in result.stdout.splitlines())
+
+
+def private_locale(root, name="ja_JP.UTF-8"):
+    """A LOCPATH directory holding the locale when the host has none by that name, else None.
+    Without a real UTF-8 locale Wine still takes code page 932 from LC_ALL's name, but reads
+    host file names as ASCII: every byte above 0x7F loses its top bit."""
+    if host_has_locale(name):
+        return None
+    path = Path(root) / "locale"
+    path.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["localedef", "-i", name.split(".")[0], "-f", name.split(".")[1], str(path / name)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+    return path
+
+
 class WineSession:
     """A private Xvfb display and Wine prefix, made once and torn down by pid and by prefix."""
 
@@ -70,6 +89,7 @@ class WineSession:
         self.xvfb = None
         self.display = display
         self.wineboot_seconds = None
+        self.locpath = None
 
     @property
     def drive_c(self):
@@ -86,6 +106,8 @@ class WineSession:
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "DISPLAY": self.display,
         })
+        if self.locpath is not None:
+            env["LOCPATH"] = str(self.locpath)
         return env
 
     def start(self, log=print):
@@ -101,7 +123,9 @@ class WineSession:
             if not number:
                 raise RuntimeError("Xvfb did not start")
             self.display = f":{number}"
-        log(f"display {self.display}, prefix {self.prefix}")
+        self.locpath = private_locale(self.root)
+        log(f"display {self.display}, prefix {self.prefix}"
+            + (f", locale ja_JP.UTF-8 compiled into {self.locpath}" if self.locpath else ""))
         # One server for the whole session, so that each run does not start its own.
         self.prefix.mkdir(parents=True, exist_ok=True)
         subprocess.run([WINESERVER, "-p"], env=self.env(), check=True, timeout=60)
