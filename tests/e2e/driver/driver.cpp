@@ -28,6 +28,7 @@ constexpr DWORD kPollMs = 15;
 // while a message box is up its modal loop answers at once.
 constexpr UINT kPollSendTimeoutMs = 30;
 constexpr UINT kBoxSendTimeoutMs = 2000;
+constexpr int kBoxReadAttempts = 100;  // with kPollMs between them: about 1.5 s beyond the reads
 constexpr size_t kMaxText = 8192;
 
 constexpr int kExitDone = 0;
@@ -187,9 +188,16 @@ bool HasButton(HWND box, int id) {
 std::wstring RecordBox(HWND box, int number, int proc) {
     std::string caption;
     std::string text;
-    const bool captionRead = ReadText(box, kBoxSendTimeoutMs, &caption);
     HWND textControl = GetDlgItem(box, kBoxText);
-    const bool textRead = textControl != nullptr && ReadText(textControl, kBoxSendTimeoutMs, &text);
+    // A thread that pumped no messages for seconds (a long load before the box) counts as hung
+    // until its box's loop has run a while, and SMTO_ABORTIFHUNG then fails at once: retry.
+    bool captionRead = false;
+    bool textRead = false;
+    for (int attempt = 0; attempt < kBoxReadAttempts && !(captionRead && textRead); ++attempt) {
+        if (attempt > 0) Sleep(kPollMs);
+        captionRead = captionRead || ReadText(box, kBoxSendTimeoutMs, &caption);
+        textRead = textRead || (textControl != nullptr && ReadText(textControl, kBoxSendTimeoutMs, &text));
+    }
     std::string buttons = "[";
     for (const Button& button : kButtons) {
         if (!HasButton(box, button.id)) continue;
