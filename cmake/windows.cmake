@@ -16,7 +16,8 @@ enable_language(RC)
 set_source_files_properties(${RC_CP932} PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/update.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 
-add_executable(update WIN32 platform/win32/entry.cpp platform/win32/platform_win32.cpp ${RC_CP932})
+add_executable(update WIN32 platform/win32/entry.cpp platform/win32/platform_win32.cpp
+    platform/win32/ansi_listing.cpp ${RC_CP932})
 target_compile_options(update PRIVATE ${PROJECT_WARNINGS} -fno-exceptions -fno-rtti -fstack-protector-strong)
 target_link_libraries(update PRIVATE updater_logic comctl32)
 # ASLR (dynamic base, high entropy where the target has it) and DEP; static runtime.

@@ -58,7 +58,8 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 
 struct ListingEntry {
     uint32_t attributes;
-    char name[kMaxPath];  // the long name, zero-terminated
+    char name[kMaxPath];  // the long name in the ANSI code page, zero-terminated
+    bool nameLost;        // name is not the file's real name: the code page cannot hold it
 };
 
 // Opens a listing for a pattern ("folder\*", or a plain name) and gives its first entry;

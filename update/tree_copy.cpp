@@ -88,6 +88,9 @@ int CopyTree(const char* source, const char* destination) {
     char destinationPath[kTextBufferSize];
     do {
         if (entry.name[0] == '.') continue;  // ".", ".." and every dot-named file or folder
+        // A name the code page cannot hold would copy another file, or none, under a wrong name:
+        // the update cannot be applied as shipped.
+        if (entry.nameLost) return 0;
         if (!JoinPath(sourcePath, source, entry.name) || !JoinPath(destinationPath, destination, entry.name)) {
             return 0;
         }

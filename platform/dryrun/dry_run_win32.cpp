@@ -10,6 +10,7 @@
 #include "platform/dryrun/dry_run.h"
 #include "platform/dryrun/dry_run_internal.h"
 #include "platform/platform.h"
+#include "platform/win32/ansi_listing.h"
 
 namespace dryrun {
 
@@ -24,13 +25,6 @@ struct Listing {
     HANDLE handle;
     std::string pattern;  // so that each entry can be noted with its folder
 };
-
-void CopyEntry(const WIN32_FIND_DATAA& data, platform::ListingEntry* entry) {
-    entry->attributes = data.dwFileAttributes;
-    static_assert(sizeof entry->name == sizeof data.cFileName, "a listing name is MAX_PATH bytes");
-    std::memcpy(entry->name, data.cFileName, sizeof entry->name);
-    entry->name[sizeof entry->name - 1] = '\0';
-}
 
 std::wstring Widen(UINT codePage, const std::string& bytes, DWORD flags) {
     if (bytes.empty()) return std::wstring();
@@ -165,19 +159,15 @@ uint32_t GetShortPathForm(const char* path, char* out, uint32_t outSize) {
 }
 
 Listing FindFirstEntry(const char* pattern, ListingEntry* entry) {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(pattern, &data);
+    HANDLE handle = OpenAnsiListing(pattern, entry);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    dryrun::CopyEntry(data, entry);
     dryrun::internal::NoteListed(pattern, *entry);
     return reinterpret_cast<Listing>(new dryrun::Listing{handle, pattern});
 }
 
 bool FindNextEntry(Listing handle, ListingEntry* entry) {
     auto* listing = reinterpret_cast<dryrun::Listing*>(handle);
-    WIN32_FIND_DATAA data;
-    if (!FindNextFileA(listing->handle, &data)) return false;
-    dryrun::CopyEntry(data, entry);
+    if (!NextAnsiEntry(listing->handle, entry)) return false;
     dryrun::internal::NoteListed(listing->pattern.c_str(), *entry);
     return true;
 }

@@ -61,6 +61,7 @@ void Fill(platform::ListingEntry* entry, const std::string& name, uint32_t attri
     entry->attributes = attributes;
     std::memset(entry->name, 0, sizeof entry->name);
     std::strncpy(entry->name, name.c_str(), sizeof entry->name - 1);
+    entry->nameLost = g_state.lostNames.count(name) != 0;
 }
 
 }  // namespace

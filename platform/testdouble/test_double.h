@@ -46,6 +46,8 @@ struct State {
     // Destinations whose next copies fail (count of failures still to give), as a file held
     // open by another process makes them fail.
     std::map<std::string, int> heldDestinations;
+    // Names the listing gives as lost: the ANSI code page cannot hold the file's real name.
+    std::set<std::string> lostNames;
     bool attributeReadFails = false;
     bool attributeWriteFails = false;
     int openListings = 0;

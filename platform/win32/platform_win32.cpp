@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "platform/platform.h"
+#include "platform/win32/ansi_listing.h"
 
 namespace platform {
 
@@ -47,27 +48,12 @@ uint32_t GetShortPathForm(const char* path, char* out, uint32_t outSize) {
     return GetShortPathNameA(path, out, outSize);
 }
 
-static void CopyEntry(const WIN32_FIND_DATAA& data, ListingEntry* entry) {
-    entry->attributes = data.dwFileAttributes;
-    static_assert(sizeof entry->name == sizeof data.cFileName, "a listing name is MAX_PATH bytes");
-    memcpy(entry->name, data.cFileName, sizeof entry->name);
-    entry->name[sizeof entry->name - 1] = '\0';
-}
-
 Listing FindFirstEntry(const char* pattern, ListingEntry* entry) {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(pattern, &data);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    CopyEntry(data, entry);
-    return As<Listing>(handle);
+    HANDLE handle = OpenAnsiListing(pattern, entry);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : As<Listing>(handle);
 }
 
-bool FindNextEntry(Listing listing, ListingEntry* entry) {
-    WIN32_FIND_DATAA data;
-    if (!FindNextFileA(As<HANDLE>(listing), &data)) return false;
-    CopyEntry(data, entry);
-    return true;
-}
+bool FindNextEntry(Listing listing, ListingEntry* entry) { return NextAnsiEntry(As<HANDLE>(listing), entry); }
 
 void CloseListing(Listing listing) { FindClose(As<HANDLE>(listing)); }
 

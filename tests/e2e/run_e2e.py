@@ -596,6 +596,13 @@ CASES = [
          update={"a.txt": b"new a\r\n", "café.txt": b"new cafe\r\n"}, installed={"a.txt": OLD, "cafe.txt": OLD},
          answers=[["OK"], ["OK"]], boxes=[ok_cancel(CONFIRM), warning(COPY_FAILED)], exit=4,
          after=copied_until("café.txt"), exact=True, check=ansi_names({"café.txt": "cafe.txt"})),
+    # "café.txt" beside "cafe.txt": both list as "cafe.txt". The walk must not copy cafe.txt twice
+    # and report success with café.txt left out: it fails at café.txt.
+    Case("hostile/name-colliding-after-best-fit-fails", base_info("dir upd", "result on"), listings=True,
+         update={"a.txt": b"new a\r\n", "café.txt": b"new cafe accent\r\n", "cafe.txt": b"new cafe plain\r\n"},
+         installed={"a.txt": OLD, "cafe.txt": OLD}, answers=[["OK"], ["OK"]],
+         boxes=[ok_cancel(CONFIRM), warning(COPY_FAILED)], exit=4, after=copied_until("café.txt"), exact=True,
+         check=ansi_names({"café.txt": "cafe.txt"})),
     Case("hostile/names-outside-cp932-question-marks", base_info("dir upd", "result on"), listings=True,
          update={"a.txt": b"new a\r\n", "한글.txt": b"new hangul\r\n", "x\U0001F600.txt": b"new emoji\r\n"},
          installed={"a.txt": OLD, "x.txt": OLD}, answers=[["OK"], ["OK"]],

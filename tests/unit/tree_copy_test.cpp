@@ -135,6 +135,31 @@ TEST_F(TreeCopyTest, FailureInThirdFileOfSubfolderStopsEverythingAndKeepsEarlier
     EXPECT_EQ(Os().openListings, 0);
 }
 
+TEST_F(TreeCopyTest, NameTheCodePageCannotHoldFailsBeforeAnythingIsCopiedUnderIt) {
+    // The listing gives "cafe.txt" for both "café.txt" and "cafe.txt": copying by that name would
+    // copy cafe.txt twice and leave café.txt out while reporting success.
+    WriteFile("upd/a.txt", "A");
+    WriteFile("upd/b", "lost");
+    WriteFile("upd/c.txt", "C");
+    MakeFolder("game");
+    Os().lostNames.insert("b");
+
+    EXPECT_EQ(CopyTree("upd", "game"), 0);
+    EXPECT_EQ(FileEvents(), (std::vector<std::string>{Copy("upd\\a.txt", "game\\a.txt")}));
+    EXPECT_EQ(g_filesCopied, 1);
+    EXPECT_EQ(g_filesAttempted, 1) << "the lost name is not even shown as being copied";
+    EXPECT_FALSE(FileExists("game/b"));
+    EXPECT_EQ(Os().openListings, 0);
+
+    // A dot name stays skipped whether or not its name survived.
+    ResetProcessState();
+    testdouble::ResetDouble();
+    Os().lostNames.insert(".b");
+    WriteFile("upd2/.b", "x");
+    MakeFolder("game2");
+    EXPECT_EQ(CopyTree("upd2", "game2"), 1);
+}
+
 TEST_F(TreeCopyTest, FailureDeepDownClosesEveryListing) {
     WriteFile("upd/a/b/c/f.txt", "F");
     WriteFile("upd/a/b/g.txt", "G");
