@@ -19,7 +19,7 @@ set_source_files_properties(${RC_CP932} PROPERTIES
 add_executable(update WIN32 platform/win32/entry.cpp platform/win32/platform_win32.cpp
     platform/win32/ansi_listing.cpp ${RC_CP932})
 target_compile_options(update PRIVATE ${PROJECT_WARNINGS} -fno-exceptions -fno-rtti -fstack-protector-strong)
-target_link_libraries(update PRIVATE updater_logic comctl32)
+target_link_libraries(update PRIVATE updater_logic)
 # ASLR (dynamic base, high entropy where the target has it) and DEP; static runtime.
 target_link_options(update PRIVATE -static -static-libgcc -static-libstdc++ -fstack-protector-strong
     -Wl,--dynamicbase -Wl,--nxcompat -s)

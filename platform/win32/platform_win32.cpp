@@ -1,6 +1,6 @@
 // The platform operations on the real Windows API, ANSI entry points only.
 #include <windows.h>
-#include <commctrl.h>
+#include <commctrl.h>  // PBM_SETPOS
 
 #include "platform/platform.h"
 #include "platform/win32/ansi_listing.h"
@@ -75,7 +75,22 @@ Mutex CreateOwnedMutex(const char* name, uint32_t* lastError) {
 
 void ReleaseOwnedMutex(Mutex mutex) { ReleaseMutex(As<HANDLE>(mutex)); }
 
-void InitCommonControlClasses() { InitCommonControls(); }
+// comctl32 is loaded here, when the progress window is about to open, rather than imported: the
+// import made every start pay for it (and for the visual theme it brings in under Wine) before
+// the first box. Only the system folder is searched, so a DLL of that name placed beside the
+// update is never loaded.
+void InitCommonControlClasses() {
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    static const char kName[] = "\\comctl32.dll";
+    if (length == 0 || length + sizeof kName > MAX_PATH) return;
+    memcpy(path + length, kName, sizeof kName);
+    HMODULE library = LoadLibraryA(path);
+    if (library == nullptr) return;  // the window then fails to open; the copy goes on
+    using Procedure = void(WINAPI*)();
+    const FARPROC initialise = GetProcAddress(library, "InitCommonControls");
+    if (initialise != nullptr) reinterpret_cast<Procedure>(reinterpret_cast<void (*)()>(initialise))();
+}
 
 Window CreateModelessDialog(Instance instance, int templateId, DialogProcedure procedure) {
     g_dialogProcedure = procedure;
