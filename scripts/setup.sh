@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ libgtest-dev python3 clang libclang-rt-14-dev cppcheck
+    cmake ninja-build g++ libgtest-dev libbenchmark-dev python3 clang libclang-rt-14-dev cppcheck
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     wine wine64 wine32:i386
     xvfb xauth x11-apps imagemagick fonts-ipafont-gothic

@@ -15,6 +15,9 @@ bash scripts/lint.sh
 # Every fuzz target for a short while; scripts/fuzz.sh 600 runs them long.
 bash scripts/fuzz.sh 10
 
+# The benchmark harness once over a tiny tree, so that it keeps working; scripts/bench.sh runs it.
+bash scripts/bench.sh --smoke
+
 cmake --preset host >/dev/null
 cmake --build --preset host -j2
 ctest --preset host -j2
