@@ -1,7 +1,7 @@
 // The start-up reference: an empty GUI program that shows one message box. Two variants take one
 // step each toward what the updater's first box costs: ONE_BOX_ICON shows the warning icon, as the
 // updater's first box does; ONE_BOX_COMCTL also imports the common controls library, as the
-// updater does, without calling it before the box.
+// updater did before it loaded comctl32 only for its window, without calling it before the box.
 #include <windows.h>
 #ifdef ONE_BOX_COMCTL
 #include <commctrl.h>
@@ -10,7 +10,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 #ifdef ONE_BOX_COMCTL
     // Taking the address makes the loader map comctl32 at start, as it does for the updater.
-    void (*volatile keepImported)() = &InitCommonControls;
+    void(WINAPI* volatile keepImported)() = &InitCommonControls;
     (void)keepImported;
 #endif
 #ifdef ONE_BOX_ICON
