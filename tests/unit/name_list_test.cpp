@@ -39,19 +39,6 @@ std::string Complement(std::string bytes) {
     return bytes;
 }
 
-// Boxes as readable lines, so that a mismatch shows what the player would have seen.
-std::string Describe(const std::vector<testdouble::MessageBoxRecord>& boxes) {
-    std::string lines;
-    for (const auto& box : boxes) {
-        lines += "[" + Utf8(box.caption) + "] " + Utf8(box.text) + " style " + std::to_string(box.style) + "\n";
-    }
-    return lines;
-}
-
-std::string Box(const std::string& text, const std::string& caption, unsigned style) {
-    return Describe({{text, caption, style}});
-}
-
 std::string NumberedTokens(int from, int to, const char* separator) {
     std::string text;
     for (int i = from; i < to; ++i) text += "t" + std::to_string(i) + separator;
@@ -124,14 +111,14 @@ TEST_F(NameListTest, SplitsTokensOnSeparatorsAndKeepsEmptyEntriesFromCommas) {
         CNameList list;
         EXPECT_EQ(list.LoadFile("list.txt", 0, 0), 1);
         EXPECT_EQ(Entries(list), c.entries);
-        EXPECT_EQ(Describe(Os().boxes), "");
+        EXPECT_EQ(DescribeBoxes(Os().boxes), "");
     }
 }
 
 TEST_F(NameListTest, TokenOf127BytesIsStoredAnd128EndsTheLoadKeepingEarlierTokens) {
     const std::string t127(127, 'x');
     const std::string t128(128, 'y');
-    const std::string tooLong = Box(Cp932("変数の長さに問題がありますにゃ"), "ERROR", 0);
+    const std::string tooLong = DescribeBox(Cp932("変数の長さに問題がありますにゃ"), "ERROR", 0);
     const struct {
         const char* name;
         std::string file;
@@ -152,7 +139,7 @@ TEST_F(NameListTest, TokenOf127BytesIsStoredAnd128EndsTheLoadKeepingEarlierToken
         CNameList list;
         EXPECT_EQ(list.LoadFile("list.txt", 0, 0), 1);
         EXPECT_EQ(Entries(list), c.entries);
-        EXPECT_EQ(Describe(Os().boxes), c.boxes);
+        EXPECT_EQ(DescribeBoxes(Os().boxes), c.boxes);
     }
 }
 
@@ -172,7 +159,7 @@ TEST_F(NameListTest, ComplementedFileLoadsLikeThePlainFile) {
     CNameList ones;
     EXPECT_EQ(ones.LoadFile("ones.txt", 1, 0), 1);
     EXPECT_EQ(ones.GetCount(), 0);
-    EXPECT_EQ(Describe(Os().boxes), "");
+    EXPECT_EQ(DescribeBoxes(Os().boxes), "");
 }
 
 TEST_F(NameListTest, GrowsAtThe1000thTokenAndEvery100thAfterKeepingEveryEntry) {
@@ -236,7 +223,7 @@ TEST_F(NameListTest, LoadEndsKeepingItsTokensWhenStorageCannotGrow) {
     WriteFile("more.txt", "x,y");
     EXPECT_EQ(list.LoadFile("more.txt", 0, 0), 1);
     EXPECT_EQ(list.GetCount(), 8100);
-    EXPECT_EQ(Describe(Os().boxes), "");
+    EXPECT_EQ(DescribeBoxes(Os().boxes), "");
 }
 
 TEST_F(NameListTest, ListWithoutStorageLoadsNothing) {
@@ -303,9 +290,9 @@ TEST_F(NameListTest, MissingFileShowsItsPathUnlessQuietAndLeavesTheListAlone) {
     ASSERT_EQ(list.LoadFile("list.txt", 0, 0), 1);
 
     EXPECT_EQ(list.LoadFile("missing\\list.xtx", 0, 1), 0);
-    EXPECT_EQ(Describe(Os().boxes), "");
+    EXPECT_EQ(DescribeBoxes(Os().boxes), "");
     EXPECT_EQ(list.LoadFile("missing\\list.xtx", 1, 0), 0);
-    EXPECT_EQ(Describe(Os().boxes), Box("missing\\list.xtx", "file not found", 0));
+    EXPECT_EQ(DescribeBoxes(Os().boxes), DescribeBox("missing\\list.xtx", "file not found", 0));
     EXPECT_EQ(Entries(list), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -363,7 +350,7 @@ TEST_F(NameListTest, LoadByNameChoosesTheFormByTheInit2Probe) {
         EXPECT_STREQ(list.GetItem(1), c.loaded);
         EXPECT_EQ(list.GetCount(), 2);
         EXPECT_EQ(g_init2Probe, c.probe);
-        EXPECT_EQ(Describe(Os().boxes), "");
+        EXPECT_EQ(DescribeBoxes(Os().boxes), "");
         EXPECT_EQ(Os().openListings, 0) << "the probe's search was not closed";
     }
 }
@@ -392,7 +379,7 @@ TEST_F(NameListTest, NeitherFormPresentShowsOneBoxWithThePlainPath) {
         CNameList list;
         EXPECT_EQ(list.LoadByName("game"), 0);
         EXPECT_EQ(list.GetCount(), 0);
-        EXPECT_EQ(Describe(Os().boxes), Box("init\\game.xtx", "file not found", 0));
+        EXPECT_EQ(DescribeBoxes(Os().boxes), DescribeBox("init\\game.xtx", "file not found", 0));
     }
 }
 

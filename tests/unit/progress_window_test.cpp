@@ -106,8 +106,7 @@ TEST_F(ProgressWindowTest, OverallBarStepsOnWholePercentagesOfTheExpectedTotal) 
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         const std::string source = "upd" + std::to_string(i);
         for (int n = 1; n <= c.files; ++n) WriteFile(source + "/f" + std::to_string(n), "x");
         MakeFolder("game");

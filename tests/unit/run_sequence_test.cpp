@@ -101,8 +101,7 @@ TEST_F(RunSequenceTest, NotInstalledEndsWithExitCode3NamingTheGame) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", c.info);
         if (c.setKey) testdouble::SetRegistryBytes("HKLM\\Software\\kiv\\Game", "installdirectory", c.value);
         EXPECT_EQ(Run(), 3);
@@ -131,8 +130,7 @@ TEST_F(RunSequenceTest, RefusedConfirmationEndsWithMinusOneBeforeGateLockAndWind
     const int answers[] = {kIdCancel, kIdNo, 0};  // Cancel or Esc, any other answer, a box that failed
     for (int answer : answers) {
         SCOPED_TRACE(answer);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", "reg Game mutex M versionCheck 1 dir update");
         InstallGame();
         Os().answers = {answer};
@@ -168,8 +166,7 @@ TEST_F(RunSequenceTest, SuccessReportsTheCountOnlyWhenResultIsOn) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.info);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", c.info);
         InstallGame();
         EXPECT_EQ(Run(), 0);
@@ -260,8 +257,7 @@ TEST_F(RunSequenceTest, CopyNumberSetsTheExpectedTotal) {
                           {"reg Game copyNumber -4", -4}, {"reg Game copyNumber 99999999999", INT32_MAX}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.info);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", c.info);
         InstallGame();
         EXPECT_EQ(Run(), 0);
@@ -288,8 +284,7 @@ TEST_F(InstallLookupTest, ComposesTheSubkeyAndPicksTheHive) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", c.info);
         ResolveSettingSlots();
         ASSERT_EQ(ReadInfoFile(), 1);

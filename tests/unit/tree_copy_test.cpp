@@ -87,8 +87,7 @@ TEST_F(TreeCopyTest, NothingToListIsSuccessWithNothingCopied) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         ASSERT_EQ(std::system("rm -rf src game"), 0);
         MakeFolder("game");
         for (const std::string& file : c.files) WriteFile(file, "x");
@@ -152,8 +151,7 @@ TEST_F(TreeCopyTest, NameTheCodePageCannotHoldFailsBeforeAnythingIsCopiedUnderIt
     EXPECT_EQ(Os().openListings, 0);
 
     // A dot name stays skipped whether or not its name survived.
-    ResetProcessState();
-    testdouble::ResetDouble();
+    FreshProcess();
     Os().lostNames.insert(".b");
     WriteFile("upd2/.b", "x");
     MakeFolder("game2");
@@ -239,8 +237,7 @@ TEST_F(TreeCopyTest, ProtectedDestinationsAreAskedAboutOrRefused) {
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         WriteFile("info.txt", c.info);
         ResolveSettingSlots();
         ASSERT_EQ(ReadInfoFile(), 1);
@@ -313,8 +310,7 @@ TEST_F(TreeCopyTest, UnreplaceableDestinationWithoutProtectedBitsIsTriedOnceMore
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         const std::string source = "upd" + std::to_string(i);
         const std::string game = "game" + std::to_string(i);
         WriteFile(source + "/f.bin", "new");
@@ -393,8 +389,7 @@ TEST_F(TreeCopyTest, FolderWhosePatternWouldNotFitFailsTheCopy) {
     EXPECT_FALSE(FileExists("d/f"));
 
     // As a subfolder met in the walk: "upd\" and a 254-byte name is 258 bytes.
-    ResetProcessState();
-    testdouble::ResetDouble();
+    FreshProcess();
     const std::string longName(254, 'l');
     WriteFile("upd/a.txt", "A");
     WriteFile("upd/" + longName + "/inner.txt", "I");

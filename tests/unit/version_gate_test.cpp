@@ -16,33 +16,20 @@ namespace {
 
 class VersionGateTest : public ProgramTest {};
 
-// Boxes as readable lines, so that a mismatch shows what the player would have seen.
-std::string Describe(const std::vector<testdouble::MessageBoxRecord>& boxes) {
-    std::string lines;
-    for (const auto& box : boxes) {
-        lines += "[" + Utf8(box.caption) + "] " + Utf8(box.text) + " style " + std::to_string(box.style) + "\n";
-    }
-    return lines;
-}
-
-std::string Box(const std::string& text, const std::string& caption, unsigned style) {
-    return Describe({{text, caption, style}});
-}
-
 const char kTooOld[] = "バージョンが古いためアップデートできません";
 const char kNewer[] = "ゲームのほうがが新しいためアップデートの必要はありません";
 
 // The refusal box for a reason and the installed version and bounds as shown ("1.25").
 std::string Refusal(const char* reason, const std::string& installed, const std::string& lower,
                     const std::string& upper) {
-    return Box(Cp932(std::string(reason) + "\n\nインストールVer" + installed +
+    return DescribeBox(Cp932(std::string(reason) + "\n\nインストールVer" + installed +
                      "\nバージョンアップ可能なものは以下のものです\nVer" + lower + " ～ " + upper),
                Cp932("このバージョンはアップデートできません"), 0x30);
 }
 
 std::string Unreadable() {
-    return Box("init\\game.xtx", "file not found", 0) +
-           Box(Cp932("ゲームのバージョン情報が取得できませんでした"), "ERROR", 0x30);
+    return DescribeBox("init\\game.xtx", "file not found", 0) +
+           DescribeBox(Cp932("ゲームのバージョン情報が取得できませんでした"), "ERROR", 0x30);
 }
 
 // The game's list with its three parts, as a CRLF file of key and value lines.
@@ -145,8 +132,7 @@ TEST_F(VersionGateTest, VerdictAndMessageFollowSettingsAndTheGameList) {
     for (const GateCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
-        ResetProcessState();
-        testdouble::ResetDouble();
+        FreshProcess();
         ResolveSettingSlots();
         SetSetting(g_slotVersionCheck, c.versionCheck);
         SetSetting(g_slotLowVersion, c.lowVersion);
@@ -160,7 +146,7 @@ TEST_F(VersionGateTest, VerdictAndMessageFollowSettingsAndTheGameList) {
         EXPECT_EQ(g_lowerBound, c.lower);
         EXPECT_EQ(g_upperBound, c.upper);
         ShowVerdict(verdict);
-        EXPECT_EQ(Describe(Os().boxes), c.boxes);
+        EXPECT_EQ(DescribeBoxes(Os().boxes), c.boxes);
     }
 }
 
@@ -205,7 +191,7 @@ TEST_F(VersionGateTest, ReadsTheComplementedListWhenInit2Exists) {
     WriteFile("init\\game.xtx", List("0", "0", "0"));
     EXPECT_EQ(CheckVersionGate(), 0);
     EXPECT_EQ(g_installedVersion, 125);
-    EXPECT_EQ(Describe(Os().boxes), "");
+    EXPECT_EQ(DescribeBoxes(Os().boxes), "");
 }
 
 }  // namespace

@@ -42,6 +42,18 @@ std::string Utf8(const std::string& cp932) {
     }
 }
 
+std::string DescribeBoxes(const std::vector<testdouble::MessageBoxRecord>& boxes) {
+    std::string lines;
+    for (const auto& box : boxes) {
+        lines += "[" + Utf8(box.caption) + "] " + Utf8(box.text) + " style " + std::to_string(box.style) + "\n";
+    }
+    return lines;
+}
+
+std::string DescribeBox(const std::string& text, const std::string& caption, unsigned style) {
+    return DescribeBoxes({{text, caption, style}});
+}
+
 TempFolder::TempFolder() {
     char name[] = "/tmp/updater-test-XXXXXX";
     if (::mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -89,12 +101,11 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-ProgramTest::ProgramTest() {
-    ResetProcessState();
-    testdouble::ResetDouble();
-}
+ProgramTest::ProgramTest() { FreshProcess(); }
 
-ProgramTest::~ProgramTest() {
+ProgramTest::~ProgramTest() { FreshProcess(); }
+
+void ProgramTest::FreshProcess() {
     ResetProcessState();
     testdouble::ResetDouble();
 }

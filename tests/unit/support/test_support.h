@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/testdouble/test_double.h"
 
@@ -13,6 +14,11 @@
 std::string Cp932(const std::string& utf8);
 // The UTF-8 text of code page 932 bytes, for readable failure messages.
 std::string Utf8(const std::string& cp932);
+
+// Boxes as readable lines, so that a mismatch shows what the player would have seen.
+std::string DescribeBoxes(const std::vector<testdouble::MessageBoxRecord>& boxes);
+// One box (bytes as the program passes them) as DescribeBoxes shows it.
+std::string DescribeBox(const std::string& text, const std::string& caption, unsigned style);
 
 // A fresh temporary folder that is the working directory while the object lives.
 class TempFolder {
@@ -41,6 +47,8 @@ protected:
     ProgramTest();
     ~ProgramTest() override;
     testdouble::State& Os() { return testdouble::Double(); }
+    // As a new process starts, for the next row of a table of runs (same working folder).
+    void FreshProcess();
 
     TempFolder folder_;
 };
